@@ -1,0 +1,12 @@
+// The fasta group: Record, FastxReader, the streamers and the FASTA functions.
+// Members are added here, in their fixed order, as they are built.
+#include "frame.h"
+
+namespace tessiqpy {
+
+void register_fasta(nb::module_& m) {
+    Group group(m, /*report_failures=*/false);
+    (void)group;
+}
+
+}  // namespace tessiqpy
