@@ -35,12 +35,13 @@ void check_sequence_length(uint64_t n) {
     }
 }
 
-void sketch_sequence_impl(const uint8_t* seq, size_t n, size_t w, size_t k, uint32_t rid,
-                          bool is_hpc, std::vector<Minimizer>& out) {
-    if (n == 0) return;
-    fatal_check(w > 0 && w < 256 && k > 0 && k <= 28,
-                "assertion failed: w > 0 && w < 256 && k > 0 && k <= 28");
+namespace {
 
+// The sketch loop, specialised on compression so the common path carries no
+// run bookkeeping.
+template <bool HPC>
+void sketch_loop(const uint8_t* seq, size_t n, size_t w, size_t k, uint32_t rid,
+                 std::vector<Minimizer>& out) {
     const uint64_t mask = (uint64_t{1} << (2 * k)) - 1;
     const unsigned shift = static_cast<unsigned>(2 * (k - 1));
     const uint64_t rid_bits = uint64_t{rid} << 32;
@@ -60,19 +61,31 @@ void sketch_sequence_impl(const uint8_t* seq, size_t n, size_t w, size_t k, uint
         for (size_t j = 0; j < end; ++j)
             if (buf[j].x == min.x && buf[j].y != min.y) out.push_back(buf[j]);
     };
+    // Newest smallest slot wins. Written without branches on the hash order,
+    // which is random; `tie` tells whether another slot holds the same hash.
+    auto rescan_range = [&](size_t begin, size_t end, bool& tie) {
+        for (size_t j = begin; j < end; ++j) {
+            const uint64_t x = buf[j].x;
+            const bool le = x <= min.x;
+            tie = (x == min.x) | (tie & !le);
+            min.x = le ? x : min.x;
+            min.y = le ? buf[j].y : min.y;
+            min_pos = le ? j : min_pos;
+        }
+    };
 
     for (size_t i = 0; i < n; ++i) {
         const uint8_t c = seq[i];
         const uint64_t code = BASE_ENCODING[c];
         Minimizer info = kEmpty;
         if (code < 4) {
-            if (is_hpc) {
+            if constexpr (HPC) {
                 size_t run = 1;
                 if (i + 1 < n && seq[i + 1] == c) {
                     while (i + run < n && seq[i + run] == c) ++run;
                     i += run - 1;
                 }
-                // Runs longer than 2^32 cannot occur: sequences stay below 2^31.
+                // Runs fit in 32 bits: sequences stay below 2^31 bytes.
                 runs.push(static_cast<uint32_t>(run));
                 span += run;
                 if (runs.count > k) span -= runs.pop();
@@ -91,7 +104,7 @@ void sketch_sequence_impl(const uint8_t* seq, size_t n, size_t w, size_t k, uint
         } else {
             l = 0;
             span = 0;
-            runs.clear();
+            if constexpr (HPC) runs.clear();
         }
         buf[buf_pos] = info;
         if (l == w + k - 1 && min.x != EMPTY_WORD) emit_ties(buf_pos);
@@ -102,15 +115,27 @@ void sketch_sequence_impl(const uint8_t* seq, size_t n, size_t w, size_t k, uint
         } else if (buf_pos == min_pos) {
             if (l >= w + k - 1 && min.x != EMPTY_WORD) out.push_back(min);
             min.x = EMPTY_WORD;
-            for (size_t j = buf_pos + 1; j < w; ++j)
-                if (buf[j].x <= min.x) min = buf[j], min_pos = j;
-            for (size_t j = 0; j <= buf_pos; ++j)
-                if (buf[j].x <= min.x) min = buf[j], min_pos = j;
-            if (l >= w + k - 1 && min.x != EMPTY_WORD) emit_ties(buf_pos + 1);
+            bool tie = false;
+            rescan_range(buf_pos + 1, w, tie);
+            rescan_range(0, buf_pos + 1, tie);
+            if (tie && l >= w + k - 1 && min.x != EMPTY_WORD) emit_ties(buf_pos + 1);
         }
         if (++buf_pos == w) buf_pos = 0;
     }
     if (min.x != EMPTY_WORD) out.push_back(min);
+}
+
+}  // namespace
+
+void sketch_sequence_impl(const uint8_t* seq, size_t n, size_t w, size_t k, uint32_t rid,
+                          bool is_hpc, std::vector<Minimizer>& out) {
+    if (n == 0) return;
+    fatal_check(w > 0 && w < 256 && k > 0 && k <= 28,
+                "assertion failed: w > 0 && w < 256 && k > 0 && k <= 28");
+    if (is_hpc)
+        sketch_loop<true>(seq, n, w, k, rid, out);
+    else
+        sketch_loop<false>(seq, n, w, k, rid, out);
 }
 
 void MinimizerSketcher::sketch(const uint8_t* seq, size_t n, uint32_t rid,
