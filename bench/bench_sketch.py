@@ -56,8 +56,8 @@ def main():
     print(f"{'w':>3} {'k':>3} {'hpc':>5} {'records':>9} {'core MB/s':>10} {'python MB/s':>12}")
     for w, k in [(10, 15), (19, 19)]:
         for hpc in (False, True):
-            count = T.sketch_throughput(seq, w, k, hpc, 1)
-            core = median_rate(lambda: T.sketch_throughput(seq, w, k, hpc, 1), len(seq), args.runs)
+            count, seconds = T.sketch_timings(seq, w, k, hpc, args.runs)
+            core = len(seq) / statistics.median(seconds) / 1e6
             if hpc:
                 py = float("nan")  # compression is not reachable from the Python class
             else:

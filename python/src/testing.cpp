@@ -1,6 +1,8 @@
 // tessiqpy._testing: a private module that reaches core internals the public
 // API does not expose, so that pytest can check them directly. Not part of
 // the public interface; its functions may change with the core.
+#include <chrono>
+
 #include <nanobind/stl/pair.h>
 #include <nanobind/stl/string.h>
 #include <nanobind/stl/tuple.h>
@@ -68,20 +70,25 @@ NB_MODULE(_testing, m) {
         },
         nb::arg("seq"), nb::arg("k"), nb::arg("w_min"), nb::arg("w_max"), nb::arg("rid") = 0);
     m.def("check_sequence_length", [](uint64_t n) { tessiq::check_sequence_length(n); });
-    // Minimizer sketching of the whole buffer, timed in the core alone (no
-    // Python objects), for the throughput benchmark.
-    m.def("sketch_throughput", [](nb::handle seq, uint64_t w, uint64_t k, bool is_hpc,
-                                  uint64_t repeats) {
+    // Seconds per minimizer sketch of the whole buffer, core only (no Python
+    // objects), reusing one output array as the query driver does. The first
+    // run warms the array and is not reported.
+    m.def("sketch_timings", [](nb::handle seq, uint64_t w, uint64_t k, bool is_hpc,
+                               uint64_t repeats) {
         const std::string_view s = as_bytes(seq, "seq");
         std::vector<tessiq::Minimizer> out;
-        size_t count = 0;
-        nb::gil_scoped_release release;
-        for (uint64_t r = 0; r < repeats; ++r) {
-            out.clear();
-            tessiq::sketch_sequence_impl(data_of(s), s.size(), w, k, 0, is_hpc, out);
-            count += out.size();
+        std::vector<double> seconds;
+        {
+            nb::gil_scoped_release release;
+            for (uint64_t r = 0; r <= repeats; ++r) {
+                out.clear();
+                const auto t0 = std::chrono::steady_clock::now();
+                tessiq::sketch_sequence_impl(data_of(s), s.size(), w, k, 0, is_hpc, out);
+                const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
+                if (r > 0) seconds.push_back(dt.count());
+            }
         }
-        return count;
+        return std::make_pair(out.size(), seconds);
     });
 
     // ---- argument conversion ---------------------------------------------

@@ -37,92 +37,201 @@ void check_sequence_length(uint64_t n) {
 
 namespace {
 
-// The sketch loop, specialised on compression so the common path carries no
-// run bookkeeping.
+// The sketch runs in stages over blocks of window slots: a scalar pass rolls
+// the k-mer registers, a branch-free pass hashes the whole block (the compiler
+// vectorizes it), and the window stage picks minima. Kept apart, each loop
+// stays small and free of unpredictable branches.
+constexpr size_t BLOCK = 512;
+constexpr size_t PAD = 8;  // keeps the arrays off 4 KiB multiples of each other
+
+struct SlotBlock {
+    uint64_t x[BLOCK + PAD];      // hash << 8 | span, or all ones for no k-mer
+    uint64_t y[BLOCK + PAD];      // rid << 32 | position << 1 | strand
+    uint64_t l[BLOCK + PAD];      // valid k-mers seen since the last ambiguous base
+    uint64_t canon[BLOCK + PAD];  // the canonical k-mer, before hashing
+    uint64_t span[BLOCK + PAD];   // span, or 256 for "no k-mer"
+    size_t count = 0;
+};
+
+// Hashes a block of canonical k-mers into x words and completes the y words;
+// slots without a k-mer (span 256) become all ones. Branch-free so that it
+// vectorizes; cloned per instruction set and picked at load time.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void hash_block(
+    const uint64_t* __restrict canon, const uint64_t* __restrict span, uint64_t* __restrict xs,
+    uint64_t* __restrict ys, size_t count, uint64_t mask, uint64_t rid_bits) {
+    for (size_t t = 0; t < count; ++t) {
+        const uint64_t none = uint64_t{0} - (span[t] >> 8);
+        const uint64_t x = (kmer_hash_masked(canon[t], mask) << 8) | span[t];
+        xs[t] = x | none;
+        ys[t] = ys[t] | rid_bits | none;
+    }
+}
+
+// Turns bases into window slots: one per base, except palindromic k-mers,
+// which take no slot.
+template <bool HPC>
+class KmerStage {
+public:
+    KmerStage(const uint8_t* seq, size_t n, size_t k, uint32_t rid)
+        : seq_(seq), n_(n), k_(k), mask_((uint64_t{1} << (2 * k)) - 1),
+          shift_(static_cast<unsigned>(2 * (k - 1))), rid_bits_(uint64_t{rid} << 32) {}
+
+    bool done() const { return i_ >= n_; }
+
+    void fill(SlotBlock& b) {
+        roll(b);
+        hash(b);
+    }
+
+private:
+    void roll(SlotBlock& b) {
+        size_t t = 0;
+        const uint64_t mask = mask_;
+        const size_t k = k_;
+        uint64_t fwd = fwd_, rev = rev_;
+        size_t l = l_, span = span_, i = i_;
+        // Every base makes at most one slot, so BLOCK bases fit in the block.
+        const size_t end = std::min(n_, i + BLOCK);
+        for (; i < end; ++i) {
+            const uint8_t c = seq_[i];
+            const uint64_t code = BASE_ENCODING[c];
+            if (code < 4) {
+                if constexpr (HPC) {
+                    size_t run = 1;
+                    if (i + 1 < n_ && seq_[i + 1] == c) {
+                        while (i + run < n_ && seq_[i + run] == c) ++run;
+                        i += run - 1;
+                    }
+                    // Runs fit in 32 bits: sequences stay below 2^31 bytes.
+                    runs_.push(static_cast<uint32_t>(run));
+                    span += run;
+                    if (runs_.count > k) span -= runs_.pop();
+                }
+                fwd = ((fwd << 2) | code) & mask;
+                rev = (rev >> 2) | ((3 ^ code) << shift_);
+                if (fwd == rev) continue;  // palindromic k-mer: no strand, no slot
+                ++l;
+                const bool reverse = rev < fwd;
+                b.canon[t] = reverse ? rev : fwd;
+                b.y[t] = (uint64_t{i} << 1) | reverse;
+                // without compression a reported k-mer spans exactly k bases
+                if constexpr (HPC)
+                    b.span[t] = l >= k ? std::min<size_t>(span, 256) : 256;
+                else
+                    b.span[t] = l >= k ? k : 256;
+            } else {
+                l = 0;
+                span = 0;
+                if constexpr (HPC) runs_.clear();
+                b.canon[t] = 0;
+                b.y[t] = EMPTY_WORD;
+                b.span[t] = 256;
+            }
+            b.l[t] = l;
+            ++t;
+        }
+        fwd_ = fwd, rev_ = rev, l_ = l, span_ = span, i_ = i;
+        b.count = t;
+    }
+
+    void hash(SlotBlock& b) const {
+        hash_block(b.canon, b.span, b.x, b.y, b.count, mask_, rid_bits_);
+    }
+
+    const uint8_t* seq_;
+    size_t n_, k_;
+    uint64_t mask_;
+    unsigned shift_;
+    uint64_t rid_bits_;
+    uint64_t fwd_ = 0, rev_ = 0;
+    size_t l_ = 0, span_ = 0, i_ = 0;
+    RunQueue runs_;
+};
+
+// Keeps the window of the last w slots and emits minima as slots arrive.
+// Slots are stored twice (slot j also at j + w) so that a scan in age order,
+// slots pos+1 .. pos+w, is one contiguous run. Words are written and read
+// one by one: reloading two 8-byte stores as one 16-byte record would stall.
+class WindowStage {
+public:
+    WindowStage(size_t w, size_t k, std::vector<Minimizer>& out) : w_(w), k_(k), out_(out) {
+        std::fill(buf_, buf_ + 2 * w, kEmpty);
+    }
+
+    void push(const SlotBlock& b) {
+        const size_t w = w_, full = w_ + k_ - 1;
+        size_t pos = pos_, min_pos = min_pos_;
+        uint64_t min_x = min_x_, min_y = min_y_;
+        for (size_t t = 0; t < b.count; ++t) {
+            const uint64_t x = b.x[t], y = b.y[t];
+            const size_t l = b.l[t];
+            buf_[pos].x = buf_[pos + w].x = x;
+            buf_[pos].y = buf_[pos + w].y = y;
+            // first full window: the slots before the newest one
+            if (l == full && min_x != EMPTY_WORD) [[unlikely]]
+                emit_ties(pos, w - 1, min_x, min_y);
+            if (x <= min_x) {
+                if (l > full && min_x != EMPTY_WORD) out_.push_back({min_x, min_y});
+                min_x = x, min_y = y, min_pos = pos;
+            } else if (pos == min_pos) {
+                if (l >= full && min_x != EMPTY_WORD) out_.push_back({min_x, min_y});
+                const bool tie = rescan(pos, min_pos);
+                min_x = buf_[min_pos].x, min_y = buf_[min_pos].y;
+                if (tie && l >= full && min_x != EMPTY_WORD) emit_ties(pos, w, min_x, min_y);
+            }
+            if (++pos == w) pos = 0;
+        }
+        pos_ = pos, min_pos_ = min_pos, min_x_ = min_x, min_y_ = min_y;
+    }
+
+    void finish() {
+        if (min_x_ != EMPTY_WORD) out_.push_back({min_x_, min_y_});
+    }
+
+private:
+    // Reports the `count` slots after `pos` (oldest first) that share the
+    // minimum's hash but are not the minimum itself.
+    void emit_ties(size_t pos, size_t count, uint64_t min_x, uint64_t min_y) {
+        for (size_t p = pos + 1; p <= pos + count; ++p)
+            if (buf_[p].x == min_x && buf_[p].y != min_y) out_.push_back({buf_[p].x, buf_[p].y});
+    }
+
+    // Finds the newest smallest of the w slots after `pos`, without branches
+    // on the hash order (which is random). Returns whether another slot holds
+    // the same hash.
+    bool rescan(size_t pos, size_t& min_pos) const {
+        uint64_t mx = EMPTY_WORD;
+        size_t mp = pos + 1;
+        bool tie = false;
+        for (size_t p = pos + 1; p <= pos + w_; ++p) {
+            const uint64_t x = buf_[p].x;
+            const bool le = x <= mx;
+            tie = (x == mx) | (tie & !le);
+            mx = le ? x : mx;
+            mp = le ? p : mp;
+        }
+        min_pos = mp >= w_ ? mp - w_ : mp;
+        return tie;
+    }
+
+    size_t w_, k_;
+    std::vector<Minimizer>& out_;
+    Minimizer buf_[512];
+    size_t pos_ = 0, min_pos_ = 0;
+    uint64_t min_x_ = EMPTY_WORD, min_y_ = EMPTY_WORD;
+};
+
 template <bool HPC>
 void sketch_loop(const uint8_t* seq, size_t n, size_t w, size_t k, uint32_t rid,
                  std::vector<Minimizer>& out) {
-    const uint64_t mask = (uint64_t{1} << (2 * k)) - 1;
-    const unsigned shift = static_cast<unsigned>(2 * (k - 1));
-    const uint64_t rid_bits = uint64_t{rid} << 32;
-    uint64_t fwd = 0, rev = 0;
-    size_t l = 0, span = 0;
-    RunQueue runs;
-    Minimizer buf[256];
-    std::fill(buf, buf + w, kEmpty);
-    size_t buf_pos = 0, min_pos = 0;
-    Minimizer min = kEmpty;
-
-    // Reports the other window slots that share the minimum's hash, oldest
-    // first: slots after buf_pos, then those before `end`.
-    auto emit_ties = [&](size_t end) {
-        for (size_t j = buf_pos + 1; j < w; ++j)
-            if (buf[j].x == min.x && buf[j].y != min.y) out.push_back(buf[j]);
-        for (size_t j = 0; j < end; ++j)
-            if (buf[j].x == min.x && buf[j].y != min.y) out.push_back(buf[j]);
-    };
-    // Newest smallest slot wins. Written without branches on the hash order,
-    // which is random; `tie` tells whether another slot holds the same hash.
-    auto rescan_range = [&](size_t begin, size_t end, bool& tie) {
-        for (size_t j = begin; j < end; ++j) {
-            const uint64_t x = buf[j].x;
-            const bool le = x <= min.x;
-            tie = (x == min.x) | (tie & !le);
-            min.x = le ? x : min.x;
-            min.y = le ? buf[j].y : min.y;
-            min_pos = le ? j : min_pos;
-        }
-    };
-
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t c = seq[i];
-        const uint64_t code = BASE_ENCODING[c];
-        Minimizer info = kEmpty;
-        if (code < 4) {
-            if constexpr (HPC) {
-                size_t run = 1;
-                if (i + 1 < n && seq[i + 1] == c) {
-                    while (i + run < n && seq[i + run] == c) ++run;
-                    i += run - 1;
-                }
-                // Runs fit in 32 bits: sequences stay below 2^31 bytes.
-                runs.push(static_cast<uint32_t>(run));
-                span += run;
-                if (runs.count > k) span -= runs.pop();
-            } else {
-                span = std::min(l + 1, k);
-            }
-            fwd = ((fwd << 2) | code) & mask;
-            rev = (rev >> 2) | ((3 ^ code) << shift);
-            if (fwd == rev) continue;  // palindromic k-mer: no strand, no slot
-            const uint64_t strand = fwd < rev ? 0 : 1;
-            ++l;
-            if (l >= k && span < 256) {
-                info.x = (kmer_hash(std::min(fwd, rev), static_cast<uint32_t>(k)) << 8) | span;
-                info.y = rid_bits | (uint64_t{i} << 1) | strand;
-            }
-        } else {
-            l = 0;
-            span = 0;
-            if constexpr (HPC) runs.clear();
-        }
-        buf[buf_pos] = info;
-        if (l == w + k - 1 && min.x != EMPTY_WORD) emit_ties(buf_pos);
-        if (info.x <= min.x) {
-            if (l >= w + k && min.x != EMPTY_WORD) out.push_back(min);
-            min = info;
-            min_pos = buf_pos;
-        } else if (buf_pos == min_pos) {
-            if (l >= w + k - 1 && min.x != EMPTY_WORD) out.push_back(min);
-            min.x = EMPTY_WORD;
-            bool tie = false;
-            rescan_range(buf_pos + 1, w, tie);
-            rescan_range(0, buf_pos + 1, tie);
-            if (tie && l >= w + k - 1 && min.x != EMPTY_WORD) emit_ties(buf_pos + 1);
-        }
-        if (++buf_pos == w) buf_pos = 0;
+    KmerStage<HPC> kmers(seq, n, k, rid);
+    WindowStage window(w, k, out);
+    SlotBlock block;
+    while (!kmers.done()) {
+        kmers.fill(block);
+        window.push(block);
     }
-    if (min.x != EMPTY_WORD) out.push_back(min);
+    window.finish();
 }
 
 }  // namespace
