@@ -28,8 +28,18 @@ nb::list sketch_to_list(const PySketcher<Core>& self, nb::handle seq) {
     const std::string_view bytes = as_bytes(seq, "seq");
     std::vector<tessiq::Minimizer> records;
     self.core.sketch(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 0, records);
-    nb::list out;
-    for (const tessiq::Minimizer& r : records) out.append(nb::cast(r));
+    // One list of new instances, filled directly: this loop dominates the
+    // call for long sequences.
+    nb::handle type = nb::type<tessiq::Minimizer>();
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(records.size()));
+    if (!list) throw nb::python_error();
+    nb::list out = nb::steal<nb::list>(list);
+    for (size_t i = 0; i < records.size(); ++i) {
+        nb::object item = nb::inst_alloc(type);
+        *nb::inst_ptr<tessiq::Minimizer>(item) = records[i];
+        nb::inst_mark_ready(item);
+        PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), item.release().ptr());
+    }
     return out;
 }
 
