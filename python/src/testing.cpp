@@ -35,6 +35,10 @@ struct GuardProbe : Guarded {};
 }  // namespace
 }  // namespace tessiqpy
 
+namespace tessiqpy {
+void register_testing_chain(nb::module_& m);
+}
+
 NB_MODULE(_testing, m) {
     using namespace tessiqpy;
     nb::object main = nb::module_::import_("tessiqpy._tessiqpy");
@@ -151,4 +155,7 @@ NB_MODULE(_testing, m) {
             ExclusiveHold hold(p.guard);
             return callback.is_none() ? nb::none() : callback();
         }, nb::arg("callback").none());
+
+    register_testing_chain(m);
 }
+
