@@ -37,6 +37,7 @@ struct GuardProbe : Guarded {};
 
 namespace tessiqpy {
 void register_testing_chain(nb::module_& m);
+void register_testing_filter(nb::module_& m);
 }
 
 NB_MODULE(_testing, m) {
@@ -157,5 +158,6 @@ NB_MODULE(_testing, m) {
         }, nb::arg("callback").none());
 
     register_testing_chain(m);
+    register_testing_filter(m);
 }
 

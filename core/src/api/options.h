@@ -97,9 +97,15 @@ inline constexpr uint64_t FLAG_SHORT_READ = 0x1000;
 inline constexpr uint64_t FLAG_SPLICE_FLANK = 0x40000;
 inline constexpr uint64_t FLAG_HEAP_SEEDS = 0x400000;
 inline constexpr uint64_t FLAG_ALL_CHAINS = 0x800000;
+// No preset sets the next four; their bit values are this library's choice.
+inline constexpr uint64_t FLAG_FORWARD_ONLY = 0x100000;
+inline constexpr uint64_t FLAG_REVERSE_ONLY = 0x200000;
+inline constexpr uint64_t FLAG_HARD_MASK_LEVEL = 0x2000000;
+inline constexpr uint64_t FLAG_NO_NAME_HASH = 0x20000000;
 inline constexpr uint64_t FLAG_RMQ = 0x80000000;
 inline constexpr uint64_t FLAG_QUERY_STRAND = uint64_t{1} << 32;
 inline constexpr uint64_t FLAG_SPLICED_SHORT_READ = uint64_t{1} << 39;
+inline constexpr uint64_t FLAG_PARTITIONED_CHAIN = uint64_t{1} << 41;
 
 struct MapOptions {
     SeedingParams seeding;
