@@ -9,6 +9,8 @@
 #include "align/sketch.h"
 #include "align/strobemer.h"
 #include "align/syncmer.h"
+#include "fasta/gzip.h"
+#include "fasta/reader.h"
 #include "frame.h"
 #include "util/thread_pool.h"
 
@@ -144,4 +146,28 @@ NB_MODULE(_testing, m) {
             ExclusiveHold hold(p.guard);
             return callback.is_none() ? nb::none() : callback();
         }, nb::arg("callback").none());
+
+    // ---- sequence files ----------------------------------------------------
+    m.def("trim_newline", [](nb::handle line) { return tessiq::trim_newline(as_bytes(line, "line")); });
+    m.def("utf8_lossy", [](nb::handle b) { return tessiq::utf8_lossy(as_bytes(b, "data")); });
+    // Which inflater new gzip readers use; force_zlib covers the fallback
+    // path on builds that have the faster one.
+    m.def("inflater_name", [] { return std::string(tessiq::inflater_name()); });
+    m.def("set_force_zlib", [](bool on) { tessiq::set_force_zlib(on); });
+    m.def("gunzip", [](nb::handle data) {
+        const std::string out = tessiq::gunzip(as_bytes(data, "data"));
+        return nb::bytes(out.data(), out.size());
+    });
+    // Records and bases of a file, parsed in the core alone (no Python
+    // objects), for the throughput benchmark.
+    m.def("count_records", [](nb::handle path) {
+        auto reader = tessiq::open(as_path(path, "path", false));
+        tessiq::Record rec;
+        uint64_t n = 0, bases = 0;
+        while (reader->read_next(rec)) {
+            ++n;
+            bases += rec.sequence.size();
+        }
+        return std::make_pair(n, bases);
+    });
 }
