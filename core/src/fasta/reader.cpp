@@ -332,13 +332,21 @@ bool Reader::read_fastq_record(Record& out) {
 
 std::pair<std::vector<NamedSequence>, bool> Reader::read_batch(uint64_t batch_size) {
     std::vector<NamedSequence> batch;
+    const bool eof = read_batch(batch_size, [&](const Record& rec) {
+        batch.emplace_back(rec.name, rec.sequence);
+    });
+    return {std::move(batch), eof};
+}
+
+bool Reader::read_batch(uint64_t batch_size, const std::function<void(const Record&)>& sink) {
+    // The limit is checked after each record: the record that exceeds it is
+    // the last of the batch, so a batch is never empty before the end.
     uint64_t total = 0;
-    Record rec;
     for (;;) {
-        if (!read_next(rec)) return {std::move(batch), true};
-        total += rec.sequence.size();
-        batch.emplace_back(std::move(rec.name), std::move(rec.sequence));
-        if (total > batch_size) return {std::move(batch), false};
+        if (!read_next(batch_record_)) return true;
+        total += batch_record_.sequence.size();
+        sink(batch_record_);
+        if (total > batch_size) return false;
     }
 }
 

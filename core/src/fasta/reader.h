@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -142,6 +143,10 @@ public:
     // Reads records until their total sequence length exceeds `batch_size`
     // or the input ends; the flag is true only when the input ended.
     std::pair<std::vector<NamedSequence>, bool> read_batch(uint64_t batch_size);
+    // The same batch handed to `sink` record by record (the record is reused
+    // afterwards); returns the end-of-input flag. Spares callers that convert
+    // the records anyway one allocation per string.
+    bool read_batch(uint64_t batch_size, const std::function<void(const Record&)>& sink);
 
     FastxFormat format() const { return format_; }
 
@@ -151,6 +156,7 @@ private:
 
     BufferedInput input_;
     std::string line_;
+    Record batch_record_;
     FastxFormat format_ = FastxFormat::Undecided;
 };
 

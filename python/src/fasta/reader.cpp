@@ -74,13 +74,16 @@ nb::tuple read_batch(PyFastxReader& self, nb::handle batch_size) {
     self.check_thread();
     const uint64_t limit = as_u64(batch_size, "batch_size");
     ExclusiveHold hold(self.guard);
-    std::pair<std::vector<tessiq::NamedSequence>, bool> batch;
+    nb::list seqs;
+    bool eof = false;
     try {
-        batch = self.reader->read_batch(limit);
+        eof = self.reader->read_batch(limit, [&](const tessiq::Record& rec) {
+            seqs.append(pair_to_python(rec.name, rec.sequence));
+        });
     } catch (const tessiq::FastxError& e) {
         raise(PyExc_ValueError, e.what());
     }
-    return nb::make_tuple(pairs_to_python(batch.first), nb::bool_(batch.second));
+    return nb::make_tuple(seqs, nb::bool_(eof));
 }
 
 }  // namespace

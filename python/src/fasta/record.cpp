@@ -7,13 +7,13 @@ namespace tessiqpy {
 
 namespace {
 
-nb::str text(const std::string& s) {
+nb::str text(std::string_view s) {
     PyObject* o = PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
     if (!o) throw nb::python_error();
     return nb::steal<nb::str>(o);
 }
 
-nb::bytes bytes(const std::string& s) {
+nb::bytes bytes(std::string_view s) {
     PyObject* o = PyBytes_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
     if (!o) throw nb::python_error();
     return nb::steal<nb::bytes>(o);
@@ -68,12 +68,12 @@ nb::object record_to_python(const tessiq::Record& rec) {
     return obj;
 }
 
-nb::object pair_to_python(const tessiq::NamedSequence& pair) {
+nb::object pair_to_python(std::string_view name, std::string_view sequence) {
     PyObject* t = PyTuple_New(2);
     if (!t) throw nb::python_error();
     nb::object tuple = nb::steal(t);
-    PyTuple_SET_ITEM(t, 0, text(pair.first).release().ptr());
-    PyTuple_SET_ITEM(t, 1, bytes(pair.second).release().ptr());
+    PyTuple_SET_ITEM(t, 0, text(name).release().ptr());
+    PyTuple_SET_ITEM(t, 1, bytes(sequence).release().ptr());
     return tuple;
 }
 

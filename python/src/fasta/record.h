@@ -23,7 +23,10 @@ struct PyRecord : Guarded {
 // A new Record object from a core record (which is left unchanged).
 nb::object record_to_python(const tessiq::Record& rec);
 // (str, bytes) tuples.
-nb::object pair_to_python(const tessiq::NamedSequence& pair);
+nb::object pair_to_python(std::string_view name, std::string_view sequence);
+inline nb::object pair_to_python(const tessiq::NamedSequence& pair) {
+    return pair_to_python(pair.first, pair.second);
+}
 nb::list pairs_to_python(const std::vector<tessiq::NamedSequence>& pairs);
 
 // Binding units of the group, in the order their members are added.
