@@ -15,9 +15,6 @@ namespace tessiq {
 
 namespace {
 
-// Input is read in large blocks: the parsers are memchr/memcpy bound, and
-// small reads would make system calls the main cost on long reads.
-constexpr size_t INPUT_BUFFER = 1 << 17;
 constexpr size_t LINE_CAPACITY = 65536;
 
 std::string system_text(int err) { return std::strerror(err); }
@@ -112,33 +109,6 @@ size_t utf8_char_length(unsigned char c) {
     if (c >= 0xF0) return 4;
     if (c >= 0xE0) return 3;
     return 2;
-}
-
-void parse_header(std::string_view header, Record& out) {
-    // ASCII headers (nearly all) need no decoding and split at the first
-    // ASCII whitespace byte.
-    for (size_t i = 0; i < header.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(header[i]);
-        if (c >= 0x80) {
-            const std::string text = utf8_lossy(header);
-            split_header(text, out.name, out.description);
-            return;
-        }
-        if (c == ' ' || static_cast<unsigned char>(c - 0x09) < 5) {
-            out.name.assign(header.data(), i);
-            size_t j = i + 1;
-            while (j < header.size() && static_cast<unsigned char>(header[j]) < 0x80) ++j;
-            if (j == header.size()) {
-                if (!out.description) out.description.emplace();
-                out.description->assign(header.data() + i + 1, header.size() - i - 1);
-            } else {
-                out.description = utf8_lossy(header.substr(i + 1));
-            }
-            return;
-        }
-    }
-    out.name.assign(header.data(), header.size());
-    out.description.reset();
 }
 
 }  // namespace
@@ -247,11 +217,32 @@ bool BufferedInput::read_more() {
 
 // ---- reader -------------------------------------------------------------------
 
-Reader::Reader(std::unique_ptr<ByteSource> source) : input_(std::move(source), INPUT_BUFFER) {
+Reader::Reader(std::unique_ptr<ByteSource> source, size_t buffer_capacity)
+    : input_(std::move(source), std::max<size_t>(buffer_capacity, 1)) {
     line_.reserve(LINE_CAPACITY);
 }
 
 bool Reader::read_next(Record& out) {
+    RecordView v;
+    if (!read_next_view(v)) return false;
+    out.name.assign(v.name);
+    if (v.description) {
+        if (!out.description) out.description.emplace();
+        out.description->assign(*v.description);
+    } else {
+        out.description.reset();
+    }
+    out.sequence.assign(v.sequence);
+    if (v.quality) {
+        if (!out.quality) out.quality.emplace();
+        out.quality->assign(*v.quality);
+    } else {
+        out.quality.reset();
+    }
+    return true;
+}
+
+bool Reader::read_next_view(RecordView& out) {
     if (format_ == FastxFormat::Undecided) {
         const int c = input_.peek();
         if (c == '>') {
@@ -265,13 +256,50 @@ bool Reader::read_next(Record& out) {
     return format_ == FastxFormat::Fasta ? read_fasta_record(out) : read_fastq_record(out);
 }
 
-bool Reader::read_fasta_record(Record& out) {
+void Reader::parse_header(std::string_view header, RecordView& out) {
+    // ASCII headers (nearly all) need no decoding and split at the first
+    // ASCII whitespace byte.
+    const auto ascii = [](char b) { return static_cast<unsigned char>(b) < 0x80; };
+    const auto space = [](char b) {
+        return b == ' ' || static_cast<unsigned char>(b - 0x09) < 5;  // \t \n \v \f \r
+    };
+    size_t i = 0;
+    while (i < header.size() && ascii(header[i]) && !space(header[i])) ++i;
+    if (i == header.size()) {
+        out.name = header;
+        out.description.reset();
+        return;
+    }
+    if (space(header[i])) {
+        const std::string_view rest = header.substr(i + 1);
+        if (std::all_of(rest.begin(), rest.end(), ascii)) {
+            out.name = header.substr(0, i);
+            out.description = rest;
+            return;
+        }
+    }
+    header_text_ = utf8_lossy(header);
+    const std::string_view text = header_text_;
+    for (size_t j = 0; j < text.size();) {
+        const size_t ws = whitespace_length(text.substr(j));
+        if (ws > 0) {
+            out.name = text.substr(0, j);
+            out.description = text.substr(j + ws);
+            return;
+        }
+        j += utf8_char_length(static_cast<unsigned char>(text[j]));
+    }
+    out.name = text;
+    out.description.reset();
+}
+
+bool Reader::read_fasta_record(RecordView& out) {
     line_.clear();
     if (input_.read_line(line_) == 0 || line_[0] != '>') return false;
     parse_header(std::string_view(line_).substr(1, trim_newline(line_) - 1), out);
 
     // Sequence lines run up to the next header, which stays in the input.
-    std::string& seq = out.sequence;
+    std::string& seq = sequence_;
     seq.clear();
     for (int c = input_.peek(); c >= 0 && c != '>'; c = input_.peek()) {
         const size_t start = seq.size();
@@ -279,18 +307,19 @@ bool Reader::read_fasta_record(Record& out) {
         trim_appended_line(seq, start);
     }
     rna_to_dna(seq.data(), seq.size());
+    out.sequence = seq;
     out.quality.reset();
     return true;
 }
 
-bool Reader::read_fastq_record(Record& out) {
+bool Reader::read_fastq_record(RecordView& out) {
     // Anything before a header line is skipped.
     for (int c = input_.peek(); c != '@'; c = input_.peek()) {
         if (c < 0) return false;
         input_.skip_line();
     }
     // Find the ends of the record's four lines in the buffer, reading more
-    // as needed; the lines are then copied out once.
+    // as needed; the record is then returned in place.
     size_t ends[4];
     size_t off = 0;
     for (size_t k = 0; k < 4; ++k) {
@@ -313,39 +342,42 @@ bool Reader::read_fastq_record(Record& out) {
             return false;
         }
     }
-    const char* base = input_.data();
+    char* base = input_.data();
+    const size_t available = input_.size();
     const auto line = [&](size_t k) {
         const size_t start = k == 0 ? 0 : ends[k - 1] + 1;
         size_t stop = ends[k];
         // trim_newline: "\r" goes only together with the "\n".
-        if (stop < input_.size() && stop > start && base[stop - 1] == '\r') --stop;
+        if (stop < available && stop > start && base[stop - 1] == '\r') --stop;
         return std::string_view(base + start, stop - start);
     };
-    parse_header(line(0).substr(1), out);
-    out.sequence.assign(line(1));
-    if (!out.quality) out.quality.emplace();
-    out.quality->assign(line(3));
+    // The bytes stay in the buffer until the next call reads more.
     input_.consume(off);
-    rna_to_dna(out.sequence.data(), out.sequence.size());
+    parse_header(line(0).substr(1), out);
+    const std::string_view seq = line(1);
+    rna_to_dna(base + (seq.data() - base), seq.size());
+    out.sequence = seq;
+    out.quality = line(3);
     return true;
 }
 
 std::pair<std::vector<NamedSequence>, bool> Reader::read_batch(uint64_t batch_size) {
     std::vector<NamedSequence> batch;
-    const bool eof = read_batch(batch_size, [&](const Record& rec) {
+    const bool eof = read_batch(batch_size, [&](const RecordView& rec) {
         batch.emplace_back(rec.name, rec.sequence);
     });
     return {std::move(batch), eof};
 }
 
-bool Reader::read_batch(uint64_t batch_size, const std::function<void(const Record&)>& sink) {
+bool Reader::read_batch(uint64_t batch_size, const std::function<void(const RecordView&)>& sink) {
     // The limit is checked after each record: the record that exceeds it is
     // the last of the batch, so a batch is never empty before the end.
     uint64_t total = 0;
+    RecordView rec;
     for (;;) {
-        if (!read_next(batch_record_)) return true;
-        total += batch_record_.sequence.size();
-        sink(batch_record_);
+        if (!read_next_view(rec)) return true;
+        total += rec.sequence.size();
+        sink(rec);
         if (total > batch_size) return false;
     }
 }

@@ -26,6 +26,14 @@ struct TESSIQ_API Record {
     std::optional<std::string> quality;
 };
 
+// A record whose fields point into the reader's own buffers.
+struct TESSIQ_API RecordView {
+    std::string_view name;
+    std::optional<std::string_view> description;
+    std::string_view sequence;
+    std::optional<std::string_view> quality;
+};
+
 using NamedSequence = std::pair<std::string, std::string>;
 
 // The reader's error. I/O failures (also corrupt compressed data) carry
@@ -78,8 +86,8 @@ class TESSIQ_API BufferedInput {
 public:
     BufferedInput(std::unique_ptr<ByteSource> source, size_t capacity);
 
-    // The buffered, unconsumed bytes.
-    const char* data() const { return reinterpret_cast<const char*>(buf_.data()) + pos_; }
+    // The buffered, unconsumed bytes (the reader edits them in place).
+    char* data() { return reinterpret_cast<char*>(buf_.data()) + pos_; }
     size_t size() const { return end_ - pos_; }
     void consume(size_t n) { pos_ += n; }
     // Reads more input after the buffered bytes, moving them to the front of
@@ -133,12 +141,18 @@ enum class FastxFormat { Undecided, Fasta, Fastq };
 
 class TESSIQ_API Reader {
 public:
-    explicit Reader(std::unique_ptr<ByteSource> source);
+    // `buffer_capacity` is the initial input buffer; it grows to fit a
+    // longer record (small values let tests cross buffer boundaries).
+    // Input is read in large blocks: parsing is memchr/memcpy bound, and small
+    // reads would make system calls the main cost on long reads.
+    explicit Reader(std::unique_ptr<ByteSource> source, size_t buffer_capacity = 1 << 17);
 
     // Fills `out` with the next record and returns true, or returns false at
     // the end of input. Throws FastxError. A FASTQ record cut short by the
     // end of input is dropped and reads as the end.
     bool read_next(Record& out);
+    // The same without copying: the views stay valid until the next call.
+    bool read_next_view(RecordView& out);
 
     // Reads records until their total sequence length exceeds `batch_size`
     // or the input ends; the flag is true only when the input ended.
@@ -146,17 +160,19 @@ public:
     // The same batch handed to `sink` record by record (the record is reused
     // afterwards); returns the end-of-input flag. Spares callers that convert
     // the records anyway one allocation per string.
-    bool read_batch(uint64_t batch_size, const std::function<void(const Record&)>& sink);
+    bool read_batch(uint64_t batch_size, const std::function<void(const RecordView&)>& sink);
 
     FastxFormat format() const { return format_; }
 
 private:
-    bool read_fasta_record(Record& out);
-    bool read_fastq_record(Record& out);
+    bool read_fasta_record(RecordView& out);
+    bool read_fastq_record(RecordView& out);
+    void parse_header(std::string_view header, RecordView& out);
 
     BufferedInput input_;
-    std::string line_;
-    Record batch_record_;
+    std::string line_;         // FASTA header line
+    std::string header_text_;  // a header decoded from invalid UTF-8
+    std::string sequence_;     // FASTA sequence joined from its lines
     FastxFormat format_ = FastxFormat::Undecided;
 };
 

@@ -14,7 +14,6 @@ struct PyFastxReader : Guarded {
     std::unique_ptr<tessiq::Reader> reader;
     // The reader is bound to the thread that made it.
     std::thread::id owner = std::this_thread::get_id();
-    tessiq::Record scratch;  // reused so that buffers keep their capacity
 
     void check_thread() const {
         if (std::this_thread::get_id() != owner)
@@ -27,8 +26,9 @@ struct PyFastxReader : Guarded {
 nb::object next_or_end(PyFastxReader& self) {
     self.check_thread();
     ExclusiveHold hold(self.guard);
+    tessiq::RecordView rec;
     try {
-        if (!self.reader->read_next(self.scratch)) return nb::object();
+        if (!self.reader->read_next_view(rec)) return nb::object();
     } catch (const tessiq::FastxError& e) {
         // An empty input is simply no records; anything else that fails must
         // not pass for the end of the file.
@@ -36,7 +36,7 @@ nb::object next_or_end(PyFastxReader& self) {
             return nb::object();
         throw;
     }
-    return record_to_python(self.scratch);
+    return record_to_python(rec);
 }
 
 nb::object next_record(PyFastxReader& self) {
@@ -77,7 +77,7 @@ nb::tuple read_batch(PyFastxReader& self, nb::handle batch_size) {
     nb::list seqs;
     bool eof = false;
     try {
-        eof = self.reader->read_batch(limit, [&](const tessiq::Record& rec) {
+        eof = self.reader->read_batch(limit, [&](const tessiq::RecordView& rec) {
             seqs.append(pair_to_python(rec.name, rec.sequence));
         });
     } catch (const tessiq::FastxError& e) {

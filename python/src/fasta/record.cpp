@@ -54,7 +54,7 @@ nb::object optional_str(nb::handle obj, const char* arg) {
 
 }  // namespace
 
-nb::object record_to_python(const tessiq::Record& rec) {
+nb::object record_to_python(const tessiq::RecordView& rec) {
     nb::str name = text(rec.name);
     nb::object description = rec.description ? nb::object(text(*rec.description)) : nb::none();
     nb::bytes sequence = bytes(rec.sequence);

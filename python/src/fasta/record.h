@@ -20,8 +20,8 @@ struct PyRecord : Guarded {
     nb::object quality;  // bytes or None
 };
 
-// A new Record object from a core record (which is left unchanged).
-nb::object record_to_python(const tessiq::Record& rec);
+// A new Record object from a record read in place.
+nb::object record_to_python(const tessiq::RecordView& rec);
 // (str, bytes) tuples.
 nb::object pair_to_python(std::string_view name, std::string_view sequence);
 inline nb::object pair_to_python(const tessiq::NamedSequence& pair) {
