@@ -437,3 +437,16 @@ def test_trim_newline():
 @settings(max_examples=300, deadline=None)
 def test_utf8_lossy_matches_python(data):
     assert _testing.utf8_lossy(data) == data.decode("utf-8", "replace")
+
+
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")
+def test_uninitialized_instances_are_refused():
+    # Instances made by __new__ alone must raise, never touch missing state.
+    reader = FastxReader.__new__(FastxReader)
+    rec = Record.__new__(Record)
+    calls = [lambda: next(reader), lambda: reader.read_batch(1),
+             lambda: rec.name, lambda: rec.description, lambda: rec.sequence,
+             lambda: rec.quality, lambda: repr(rec)]
+    for call in calls:
+        with pytest.raises(TypeError):
+            call()

@@ -52,6 +52,10 @@ PyObject* fatal_error_type = nullptr;
 // cost of a bound __next__ (attribute lookup, argument dispatch) is too high
 // for short reads. Exceptions are converted here as the binding layer would.
 PyObject* reader_iternext(PyObject* self) noexcept {
+    if (!nb::inst_ready(self)) {  // made by __new__ without __init__
+        PyErr_SetString(PyExc_TypeError, "FastxReader instance is not initialized");
+        return nullptr;
+    }
     try {
         // Null without an exception set: the iteration simply ends.
         return next_or_end(*nb::inst_ptr<PyFastxReader>(self)).release().ptr();

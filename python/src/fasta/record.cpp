@@ -89,19 +89,34 @@ nb::list pairs_to_python(const std::vector<tessiq::NamedSequence>& pairs) {
 namespace {
 
 // Plain getset descriptors: reading a field is the hot path of iteration, and
-// these skip the argument dispatch of bound methods.
+// these skip the argument dispatch of bound methods. They bypass nanobind's
+// checks, so an instance made by __new__ alone is refused here.
+template <nb::object PyRecord::*Field>
+PyObject* get_field(PyObject* self, void*) {
+    if (!nb::inst_ready(self)) {
+        PyErr_SetString(PyExc_TypeError, "Record instance is not initialized");
+        return nullptr;
+    }
+    return Py_NewRef((nb::inst_ptr<PyRecord>(self)->*Field).ptr());
+}
 PyObject* get_name(PyObject* self, void*) {
+    if (!nb::inst_ready(self)) {
+        PyErr_SetString(PyExc_TypeError, "Record instance is not initialized");
+        return nullptr;
+    }
     return Py_NewRef(nb::inst_ptr<PyRecord>(self)->name.ptr());
 }
-PyObject* get_description(PyObject* self, void*) {
-    return Py_NewRef(nb::inst_ptr<PyRecord>(self)->description.ptr());
-}
 PyObject* get_sequence(PyObject* self, void*) {
+    if (!nb::inst_ready(self)) {
+        PyErr_SetString(PyExc_TypeError, "Record instance is not initialized");
+        return nullptr;
+    }
     return Py_NewRef(nb::inst_ptr<PyRecord>(self)->sequence.ptr());
 }
-PyObject* get_quality(PyObject* self, void*) {
-    return Py_NewRef(nb::inst_ptr<PyRecord>(self)->quality.ptr());
+PyObject* get_description(PyObject* self, void* c) {
+    return get_field<&PyRecord::description>(self, c);
 }
+PyObject* get_quality(PyObject* self, void* c) { return get_field<&PyRecord::quality>(self, c); }
 
 PyGetSetDef record_getset[] = {
     {"name", get_name, nullptr, "str: The header text up to the first whitespace character.",
