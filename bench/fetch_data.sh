@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
-# Fetches the real inputs used by the benchmarks and the data-driven tests
-# into bench/data/ (never committed): the E. coli genome from Debian's
-# bowtie-examples and real nanopore reads from qcat-examples.
+# Fetches the real example files used by tests and benchmarks into bench/data/
+# (never committed): Debian's bowtie-examples (E. coli genome, FASTA.gz) and
+# qcat-examples (nanopore reads, FASTQ.gz). Safe to run again.
 set -euo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 data="$here/data"
-mkdir -p "$data/deb"
-cd "$data/deb"
-for pkg in bowtie-examples qcat-examples; do
-  if ! ls "${pkg}"_*.deb >/dev/null 2>&1; then
-    apt-get download "$pkg" 2>/dev/null || { apt-get update -qq && apt-get download "$pkg"; }
-  fi
-  dpkg-deb -x "${pkg}"_*.deb "$data/deb/root"
-done
-root="$data/deb/root/usr/share/doc"
-ln -sfr "$root/bowtie/examples/genomes/NC_008253.fna.gz" "$data/ecoli.fa.gz"
+mkdir -p "$data"
+work="$(mktemp -d)"
+chmod 755 "$work"  # apt downloads as its own user
+trap 'rm -rf "$work"' EXIT
+
+have() { [ -s "$data/$1" ]; }
+
+if ! have NC_008253.fna.gz || ! have nobarcode_1k.fastq.gz; then
+    (cd "$work" && apt-get download bowtie-examples qcat-examples >/dev/null)
+    for deb in "$work"/*.deb; do dpkg-deb -x "$deb" "$work/x"; done
+    cp "$work/x/usr/share/doc/bowtie/examples/genomes/NC_008253.fna.gz" "$data/"
+    cp "$work"/x/usr/share/doc/qcat/examples/qcat/test/data/*.fastq.gz "$data/"
+fi
+# Stable names the benchmarks use.
+ln -sf NC_008253.fna.gz "$data/ecoli.fa.gz"
 mkdir -p "$data/nanopore"
-for f in "$root"/qcat/examples/qcat/test/data/*.fastq.gz; do
-  ln -sfr "$f" "$data/nanopore/$(basename "$f")"
-done
-echo "data in $data"
+for f in "$data"/*.fastq.gz; do ln -sf "../$(basename "$f")" "$data/nanopore/$(basename "$f")"; done
+ls -l "$data"

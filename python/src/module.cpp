@@ -4,6 +4,8 @@
 
 NB_MODULE(_tessiqpy, m) {
     using namespace tessiqpy;
+    // Instances kept in module globals until interpreter exit are not leaks.
+    nb::set_leak_warnings(false);
     m.doc() = "Sequence mapping and alignment: the compiled core of tessiqpy.";
     nb::object fatal = create_fatal_error_type();
     nb::setattr(m, "FatalError", fatal);

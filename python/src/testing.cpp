@@ -11,6 +11,8 @@
 #include "align/sketch.h"
 #include "align/strobemer.h"
 #include "align/syncmer.h"
+#include "fasta/gzip.h"
+#include "fasta/reader.h"
 #include "frame.h"
 #include "util/thread_pool.h"
 
@@ -42,6 +44,7 @@ void register_testing_filter(nb::module_& m);
 
 NB_MODULE(_testing, m) {
     using namespace tessiqpy;
+    nb::set_leak_warnings(false);
     nb::object main = nb::module_::import_("tessiqpy._tessiqpy");
     install_exception_translator(main.attr("FatalError"));
 
@@ -159,5 +162,29 @@ NB_MODULE(_testing, m) {
 
     register_testing_chain(m);
     register_testing_filter(m);
+
+    // ---- sequence files ----------------------------------------------------
+    m.def("trim_newline", [](nb::handle line) { return tessiq::trim_newline(as_bytes(line, "line")); });
+    m.def("utf8_lossy", [](nb::handle b) { return tessiq::utf8_lossy(as_bytes(b, "data")); });
+    // Which inflater new gzip readers use; force_zlib covers the fallback
+    // path on builds that have the faster one.
+    m.def("inflater_name", [] { return std::string(tessiq::inflater_name()); });
+    m.def("set_force_zlib", [](bool on) { tessiq::set_force_zlib(on); });
+    m.def("gunzip", [](nb::handle data) {
+        const std::string out = tessiq::gunzip(as_bytes(data, "data"));
+        return nb::bytes(out.data(), out.size());
+    });
+    // Records and bases of a file, parsed in the core alone (no Python
+    // objects), for the throughput benchmark.
+    m.def("count_records", [](nb::handle path) {
+        auto reader = tessiq::open(as_path(path, "path", false));
+        tessiq::Record rec;
+        uint64_t n = 0, bases = 0;
+        while (reader->read_next(rec)) {
+            ++n;
+            bases += rec.sequence.size();
+        }
+        return std::make_pair(n, bases);
+    });
 }
 
