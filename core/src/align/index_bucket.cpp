@@ -42,7 +42,7 @@ Bucket& Bucket::operator=(const Bucket& other) {
     cap_ = other.cap_;
     size_ = other.size_;
     wide_ = other.wide_;
-    const size_t bytes = size_t{cap_} * ((wide_ ? 8 : 4) + 4 + 1);
+    const size_t bytes = size_t{cap_} * slot_size();
     data_.reset(bytes ? new uint8_t[bytes] : nullptr);
     if (bytes) std::memcpy(data_.get(), other.data_.get(), bytes);
     side_.reset(other.side_ ? new std::unordered_map<uint64_t, uint32_t, KeyMix>(*other.side_)
@@ -53,23 +53,26 @@ Bucket& Bucket::operator=(const Bucket& other) {
 uint32_t Bucket::side_count(uint64_t key) const { return side_->find(key)->second; }
 
 uint64_t Bucket::value_at(uint32_t s, uint64_t key) const {
-    const uint8_t c = counts()[s];
+    const uint8_t c = count_at(s);
     const uint64_t count = c == COUNT_SIDE ? side_count(key) : c;
-    return count | (uint64_t{starts()[s]} << 32);
+    return count | (uint64_t{start_at(s)} << 32);
 }
 
 template <typename K>
 int64_t Bucket::slot_of(uint64_t key) const {
     if (size_ == 0 || (sizeof(K) == 4 && key > UINT32_MAX)) return -1;
-    const K* keys = reinterpret_cast<const K*>(data_.get());
-    const uint8_t* cnt = counts();
+    constexpr size_t SS = sizeof(K) + 5;
+    const uint8_t* base = data_.get();
     uint32_t s = home(key);
     for (uint32_t d = 0;; ++d) {
-        if (cnt[s] == COUNT_EMPTY) return -1;
-        if (keys[s] == key) return s;
+        const uint8_t* p = base + size_t{s} * SS;
+        if (p[0] == COUNT_EMPTY) return -1;
+        K k;
+        std::memcpy(&k, p + 5, sizeof(K));
+        if (k == key) return s;
         // Robin Hood order: an entry closer to its home than we are to ours
         // means the key would have been placed before it.
-        if (distance(s, keys[s]) < d) return -1;
+        if (distance(s, k) < d) return -1;
         if (++s == cap_) s = 0;
     }
 }
@@ -83,24 +86,28 @@ bool Bucket::find(uint64_t key, uint64_t& value) const {
 
 template <typename K>
 void Bucket::insert_in(uint64_t key, uint32_t start, uint8_t code) {
-    K* keys = reinterpret_cast<K*>(data_.get());
-    uint32_t* st = starts();
-    uint8_t* cnt = counts();
-    K cur_key = static_cast<K>(key);
+    constexpr size_t SS = sizeof(K) + 5;
+    uint8_t cur[SS];
+    const K k0 = static_cast<K>(key);
+    cur[0] = code;
+    std::memcpy(cur + 1, &start, 4);
+    std::memcpy(cur + 5, &k0, sizeof(K));
     uint32_t s = home(key);
     for (uint32_t d = 0;; ++d) {
-        if (cnt[s] == COUNT_EMPTY) {
-            keys[s] = cur_key;
-            st[s] = start;
-            cnt[s] = code;
+        uint8_t* p = data_.get() + size_t{s} * SS;
+        if (p[0] == COUNT_EMPTY) {
+            std::memcpy(p, cur, SS);
             ++size_;
             return;
         }
-        const uint32_t dd = distance(s, keys[s]);
+        K k;
+        std::memcpy(&k, p + 5, sizeof(K));
+        const uint32_t dd = distance(s, k);
         if (dd < d) {
-            std::swap(keys[s], cur_key);
-            std::swap(st[s], start);
-            std::swap(cnt[s], code);
+            uint8_t tmp[SS];
+            std::memcpy(tmp, p, SS);
+            std::memcpy(p, cur, SS);
+            std::memcpy(cur, tmp, SS);
             d = dd;
         }
         if (++s == cap_) s = 0;
@@ -111,16 +118,16 @@ void Bucket::rehash(uint32_t new_cap, bool wide) {
     Bucket next;
     next.cap_ = new_cap;
     next.wide_ = wide;
-    const size_t bytes = size_t{new_cap} * ((wide ? 8 : 4) + 4 + 1);
+    const size_t bytes = size_t{new_cap} * next.slot_size();
     next.data_.reset(new uint8_t[bytes]);
-    std::memset(next.counts(), 0, new_cap);
+    for (uint32_t s = 0; s < new_cap; ++s) next.slot(s)[0] = COUNT_EMPTY;
     for (uint32_t s = 0; s < cap_; ++s) {
-        const uint8_t c = counts()[s];
+        const uint8_t c = count_at(s);
         if (c == COUNT_EMPTY) continue;
         if (wide)
-            next.insert_in<uint64_t>(key_at(s), starts()[s], c);
+            next.insert_in<uint64_t>(key_at(s), start_at(s), c);
         else
-            next.insert_in<uint32_t>(key_at(s), starts()[s], c);
+            next.insert_in<uint32_t>(key_at(s), start_at(s), c);
     }
     next.side_ = std::move(side_);
     *this = std::move(next);
@@ -139,8 +146,9 @@ void Bucket::insert(uint64_t key, uint64_t value) {
     const uint8_t code = (count == 0 || count >= COUNT_SIDE) ? COUNT_SIDE : static_cast<uint8_t>(count);
     const int64_t slot = wide_ ? slot_of<uint64_t>(key) : slot_of<uint32_t>(key);
     if (slot >= 0) {
-        starts()[slot] = start;
-        counts()[slot] = code;
+        uint8_t* p = this->slot(static_cast<uint32_t>(slot));
+        p[0] = code;
+        std::memcpy(p + 1, &start, 4);
     } else {
         if (capacity_for(size_t{size_} + 1) > cap_)
             reserve(std::max<size_t>(size_t{size_} * 2, 4));
@@ -167,7 +175,7 @@ std::vector<std::pair<uint64_t, uint64_t>> Bucket::sorted_entries() const {
 }
 
 size_t Bucket::memory_bytes() const {
-    size_t bytes = size_t{cap_} * ((wide_ ? 8 : 4) + 4 + 1);
+    size_t bytes = size_t{cap_} * slot_size();
     if (side_) bytes += side_->size() * 32 + side_->bucket_count() * 8;
     return bytes;
 }

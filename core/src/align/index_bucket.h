@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <unordered_map>
@@ -25,7 +26,7 @@ namespace tessiq {
 // count in one byte, with the rare counts of 0 or >= 255 kept in a side
 // table. The content is exactly the key-to-value map; only the layout is
 // compact. Linear probing with Robin Hood displacement keeps misses short at
-// a load factor of 7/8, and slot positions come from a per-process keyed mix
+// a load factor of 7/8 (one probe reads one 9- or 13-byte slot), and slot positions come from a per-process keyed mix
 // of the key, so that keys crafted into one index file cannot pile up in one
 // probe run and turn a load into quadratic work.
 class TESSIQ_API Bucket {
@@ -49,7 +50,7 @@ public:
     template <typename F>
     void for_each(F&& fn) const {
         for (uint32_t s = 0; s < cap_; ++s) {
-            if (counts()[s] == 0) continue;
+            if (count_at(s) == COUNT_EMPTY) continue;
             const uint64_t key = key_at(s);
             fn(key, value_at(s, key));
         }
@@ -64,14 +65,25 @@ private:
     static constexpr uint8_t COUNT_EMPTY = 0;
     static constexpr uint8_t COUNT_SIDE = 255;  // full count in `side_`
 
-    uint32_t* starts() const { return reinterpret_cast<uint32_t*>(data_.get() + key_bytes()); }
-    uint8_t* counts() const {
-        return reinterpret_cast<uint8_t*>(data_.get() + key_bytes()) + 4 * size_t{cap_};
+    // A slot: count code (1 byte), start (4 bytes), key (4 or 8 bytes),
+    // unaligned, so that one probe touches one place in memory.
+    size_t slot_size() const { return wide_ ? 13 : 9; }
+    uint8_t* slot(uint32_t s) const { return data_.get() + size_t{s} * slot_size(); }
+    uint8_t count_at(uint32_t s) const { return slot(s)[0]; }
+    uint32_t start_at(uint32_t s) const {
+        uint32_t v;
+        std::memcpy(&v, slot(s) + 1, 4);
+        return v;
     }
-    size_t key_bytes() const { return size_t{cap_} * (wide_ ? 8 : 4); }
     uint64_t key_at(uint32_t s) const {
-        return wide_ ? reinterpret_cast<const uint64_t*>(data_.get())[s]
-                     : reinterpret_cast<const uint32_t*>(data_.get())[s];
+        if (wide_) {
+            uint64_t k;
+            std::memcpy(&k, slot(s) + 5, 8);
+            return k;
+        }
+        uint32_t k;
+        std::memcpy(&k, slot(s) + 5, 4);
+        return k;
     }
     uint64_t value_at(uint32_t s, uint64_t key) const;
     uint32_t home(uint64_t key) const;
@@ -87,7 +99,7 @@ private:
     template <typename K>
     void insert_in(uint64_t key, uint32_t start, uint8_t count_code);
 
-    // Layout of data_: keys[cap_] (32 or 64 bits), starts[cap_], counts[cap_].
+    // cap_ slots of slot_size() bytes.
     std::unique_ptr<uint8_t[]> data_;
     uint32_t cap_ = 0;
     uint32_t size_ = 0;
