@@ -8,6 +8,11 @@
 #include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
+#include <nanobind/stl/optional.h>
+
+#include <chrono>
+
+#include "align/index.h"
 #include "align/sketch.h"
 #include "align/strobemer.h"
 #include "align/syncmer.h"
@@ -33,6 +38,47 @@ const uint8_t* data_of(std::string_view s) { return reinterpret_cast<const uint8
 // An object whose methods hold the access guard while a Python callback
 // runs, so tests can provoke every conflict.
 struct GuardProbe : Guarded {};
+
+// ---- index helpers
+// Indexes travel as own-format bytes, so tests reach the core index without
+// sharing the public class's C++ type across modules.
+tessiq::Index index_from(nb::handle data) {
+    const std::string_view b = as_bytes(data, "data");
+    tessiq::MemoryReader reader(data_of(b), b.size());
+    std::optional<tessiq::Index> idx = tessiq::Index::load_part(reader);
+    if (!idx) raise(PyExc_ValueError, "fewer than four bytes");
+    return std::move(*idx);
+}
+
+nb::bytes index_to_bytes(const tessiq::Index& idx) {
+    std::vector<uint8_t> buf;
+    idx.save_part(buf);
+    return nb::bytes(reinterpret_cast<const char*>(buf.data()), buf.size());
+}
+
+nb::dict index_dict(const tessiq::Index& idx) {
+    nb::dict d;
+    d["kmer_size"] = idx.kmer_size;
+    d["window_size"] = idx.window_size;
+    d["homopolymer_compressed"] = idx.homopolymer_compressed;
+    d["index"] = idx.index;
+    nb::list seqs;
+    for (const auto& t : idx.seqs)
+        seqs.append(nb::make_tuple(nb::str(t.name.data(), t.name.size()), t.len, t.offset, t.is_alt));
+    d["seqs"] = seqs;
+    const auto& bh = idx.lookup();
+    d["bucket_bits"] = bh.bucket_bits;
+    nb::list buckets;
+    for (const auto& b : bh.buckets) {
+        nb::dict m;
+        b.for_each([&](uint64_t k, uint64_t v) { m[nb::int_(k)] = nb::int_(v); });
+        buckets.append(m);
+    }
+    d["buckets"] = buckets;
+    d["positions"] = nb::cast(bh.positions);
+    d["packed_seqs"] = nb::cast(idx.packed_seqs);
+    return d;
+}
 
 }  // namespace
 }  // namespace tessiqpy
@@ -185,6 +231,106 @@ NB_MODULE(_testing, m) {
             bases += rec.sequence.size();
         }
         return std::make_pair(n, bases);
+    });
+
+    // ---- index -------------------------------------------------------------
+    m.def(
+        "index_build",
+        [](nb::handle seqs, uint64_t w, uint64_t k, bool is_hpc, uint64_t max_occ) {
+            PairList list = as_pair_list(seqs, "seqs");
+            std::vector<tessiq::TargetInput> inputs(list.items.size());
+            for (size_t i = 0; i < inputs.size(); ++i) {
+                inputs[i].name = decode_name(list.items[i].first);
+                inputs[i].borrowed = list.items[i].second;
+            }
+            std::optional<tessiq::Index> idx;
+            {
+                nb::gil_scoped_release release;
+                idx = tessiq::Index::build(std::move(inputs), w, k, is_hpc, max_occ);
+            }
+            return index_to_bytes(*idx);
+        },
+        nb::arg("seqs"), nb::arg("w") = 10, nb::arg("k") = 15, nb::arg("is_hpc") = false,
+        nb::arg("max_occ") = 50000);
+    // Every field of the index in `data` (own or foreign format), or None
+    // when fewer than four bytes are given; also the bytes consumed.
+    m.def("index_fields", [](nb::handle data) -> nb::object {
+        const std::string_view b = as_bytes(data, "data");
+        tessiq::MemoryReader reader(data_of(b), b.size());
+        std::optional<tessiq::Index> idx = tessiq::Index::load_part(reader);
+        if (!idx) return nb::none();
+        nb::dict d = index_dict(*idx);
+        d["consumed"] = reader.position();
+        return d;
+    });
+    m.def("index_resave", [](nb::handle data) { return index_to_bytes(index_from(data)); });
+    m.def("index_memory", [](nb::handle data) { return index_from(data).memory_bytes(); });
+    m.def("cal_mid_occ", [](nb::handle data, int32_t lo, int32_t hi, float frac) {
+        return index_from(data).cal_mid_occ(lo, hi, frac);
+    });
+    m.def("occurrence_counts", [](nb::handle data) {
+        std::vector<uint32_t> out;
+        index_from(data).lookup().occurrence_counts([&](uint32_t c) { out.push_back(c); });
+        return out;
+    });
+    m.def("get_region_nt4", [](nb::handle data, uint32_t rid, uint64_t st, uint64_t en) {
+        const std::vector<uint8_t> r = index_from(data).get_region_nt4(rid, st, en);
+        return std::vector<int>(r.begin(), r.end());
+    });
+    m.def("strip_and_save", [](nb::handle data) {
+        tessiq::Index idx = index_from(data);
+        idx.strip_sequences();
+        return index_to_bytes(idx);
+    });
+    m.def("unpack_nt4", [](std::vector<uint32_t> words, uint64_t start, uint64_t count) {
+        std::vector<uint8_t> out(count + 16, 0xEE);
+        tessiq::unpack_nt4_into(words, start, out.data(), count);
+        // Bytes past `count` must stay untouched.
+        for (size_t i = count; i < out.size(); ++i)
+            if (out[i] != 0xEE) throw tessiq::FatalError("unpack_nt4_into wrote past count");
+        return std::vector<int>(out.begin(), out.begin() + count);
+    });
+    m.def("lookup", [](nb::handle data, uint64_t hash) {
+        tessiq::Index idx = index_from(data);
+        const uint64_t* p = nullptr;
+        const uint32_t n = idx.lookup().lookup(hash, p);
+        return std::vector<uint64_t>(p, p + n);
+    });
+    // Inserts (key, value) pairs into one Bucket in order, then returns its
+    // size, its entries sorted by key and the value found for each probe.
+    m.def("bucket_ops", [](std::vector<std::pair<uint64_t, uint64_t>> inserts,
+                           std::vector<uint64_t> probes, size_t reserve) {
+        tessiq::Bucket b;
+        b.reserve(reserve);
+        for (const auto& [k, v] : inserts) b.insert(k, v);
+        tessiq::Bucket copy = b;  // copies must match too
+        std::vector<std::optional<uint64_t>> found;
+        for (uint64_t k : probes) {
+            uint64_t v = 0, cv = 1;
+            const bool hit = b.find(k, v), chit = copy.find(k, cv);
+            if (hit != chit || (hit && v != cv)) throw tessiq::FatalError("copied bucket differs");
+            found.push_back(hit ? std::optional<uint64_t>(v) : std::nullopt);
+        }
+        return nb::make_tuple(b.size(), b.sorted_entries(), found);
+    }, nb::arg("inserts"), nb::arg("probes"), nb::arg("reserve") = 0);
+    // Mean nanoseconds per lookup of `hashes` (repeated), in the core alone.
+    m.def("lookup_ns", [](nb::handle data, std::vector<uint64_t> hashes, uint64_t repeats) {
+        tessiq::Index idx = index_from(data);
+        const auto& bh = idx.lookup();
+        uint64_t sink = 0;
+        double ns = 0;
+        {
+        nb::gil_scoped_release release;
+        const auto t0 = std::chrono::steady_clock::now();
+        for (uint64_t r = 0; r < repeats; ++r)
+            for (uint64_t h : hashes) {
+                const uint64_t* p = nullptr;
+                const uint32_t n = bh.lookup(h, p);
+                sink += n ? p[0] + n : 0;
+            }
+        ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count();
+        }
+        return nb::make_tuple(ns / double(hashes.size() * repeats), sink);
     });
 }
 

@@ -4,9 +4,14 @@
 
 namespace tessiqpy {
 
+// Defined in align/index.cpp.
+void add_index_class(Group& group);
+
 void register_align(nb::module_& m) {
     Group group(m, /*report_failures=*/true);
-    (void)group;
+    // Preset, Strand, CigarOp and CigarElement go before Index.
+    add_index_class(group);
+    // Aligner, Mapping and MappingIterator follow Index.
 }
 
 }  // namespace tessiqpy
