@@ -3,16 +3,12 @@
 #include <nanobind/stl/vector.h>
 
 #include "align/index.h"
+#include "align/py_index.h"
 #include "frame.h"
 
 namespace tessiqpy {
 
 namespace {
-
-struct PyIndex : Guarded {
-    explicit PyIndex(tessiq::Index&& i) : core(std::move(i)) {}
-    tessiq::Index core;
-};
 
 constexpr char BASE_CHARS[] = "ACGTN";
 
