@@ -6,6 +6,8 @@
 #include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
+#include <chrono>
+
 #include "frame.h"
 #include "align/chain.h"
 #include "align/chain_rmq.h"
@@ -226,6 +228,39 @@ void register_testing_chain(nb::module_& m) {
                 for (size_t j = start; j < end; ++j) out[j] = tessiq::chain_score_one(args, j);
             return std::vector<int32_t>(out.begin() + start, out.begin() + end);
         });
+    // Seconds per pass over many anchor sets with one chainer, the sets
+    // converted once up front; for the chaining benchmark.
+    m.def("chain_timings", [](const std::string& variant,
+                              const std::vector<std::vector<std::pair<uint64_t, uint64_t>>>& sets,
+                              nb::handle params, uint64_t repeats) {
+        const tessiq::ChainingParams p = chaining_from_dict(params);
+        std::vector<std::vector<tessiq::Minimizer>> a;
+        for (const auto& s : sets) a.push_back(anchors_from(s));
+        std::vector<double> seconds;
+        uint64_t chained = 0;
+        nb::gil_scoped_release release;
+        tessiq::ChainingBuffers b;
+        for (uint64_t r = 0; r < repeats; ++r) {
+            const auto t0 = std::chrono::steady_clock::now();
+            for (const auto& s : a) {
+                tessiq::ChainResult res;
+                if (variant == "scalar")
+                    res = tessiq::chain_anchors_scalar(p, false, 1, 5000, 5000, s.data(), s.size(), b);
+                else if (variant == "sse")
+                    res = tessiq::chain_anchors_sse(p, 5000, 5000, s.data(), s.size(), b);
+                else if (variant == "avx2")
+                    res = tessiq::chain_anchors_avx2(p, 5000, 5000, s.data(), s.size(), b);
+                else if (variant == "avx512")
+                    res = tessiq::chain_anchors_avx512(p, 5000, 5000, s.data(), s.size(), b);
+                else
+                    res = tessiq::chain_anchors_rmq(p, s.data(), s.size(), b);
+                chained += res.anchors.size();
+            }
+            const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
+            seconds.push_back(dt.count());
+        }
+        return std::make_pair(seconds, chained);
+    });
     // The range-minimum tree, with a dump of its structure for invariant checks.
     nb::class_<tessiq::RmqTree>(m, "RmqTree")
         .def(nb::init<>())

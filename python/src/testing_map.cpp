@@ -10,6 +10,8 @@
 #include "align/map.h"
 #include "align/py_index.h"
 #include "align/seed.h"
+#include <chrono>
+
 #include "frame.h"
 
 namespace tessiqpy {
@@ -182,6 +184,34 @@ void register_testing_map(nb::module_& m) {
         },
         nb::arg("index"), nb::arg("reads"), nb::arg("preset") = "map-ont",
         nb::arg("options") = nb::dict());
+    // Seconds to sketch and collect seeds for all reads (as the driver does),
+    // and the anchors collected; for the seeding benchmark.
+    m.def("seed_timings", [](nb::handle index, nb::handle reads, const std::string& preset, bool heap) {
+        const tessiq::Index& idx = index_of(index);
+        const tessiq::MapOptions o = prepare(idx, preset, nb::dict());
+        PairList list = as_pair_list(reads, "reads");
+        uint64_t anchors = 0;
+        double secs = 0;
+        nb::gil_scoped_release release;
+        tessiq::MapContext ctx;
+        const auto t0 = std::chrono::steady_clock::now();
+        for (const auto& [name, seq] : list.items) {
+            ctx.minimizers.clear();
+            tessiq::sketch_sequence_impl(reinterpret_cast<const uint8_t*>(seq.data()), seq.size(),
+                                         idx.window_size, idx.kmer_size, 0,
+                                         idx.homopolymer_compressed, ctx.minimizers);
+            if (heap)
+                tessiq::collect_seed_hits_heap(o, idx, seq.size(), ctx.minimizers, ctx.anchors,
+                                               ctx.mini_pos, o.seeding.mid_occ, name, ctx.seeds);
+            else
+                tessiq::collect_seed_hits_with_occ(o, idx, seq.size(), ctx.minimizers, ctx.anchors,
+                                                   ctx.mini_pos, o.seeding.mid_occ, name, ctx.seeds);
+            anchors += ctx.anchors.size();
+        }
+        const std::chrono::duration<double> dt = std::chrono::steady_clock::now() - t0;
+        secs = dt.count();
+        return std::make_pair(secs, anchors);
+    });
     m.def("map_counters", [] {
         nb::dict d;
         d["PC_BUILD_REGS_NS"] = tessiq::PC_BUILD_REGS_NS.load();
