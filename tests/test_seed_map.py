@@ -328,3 +328,31 @@ def test_all_chains_mode_keeps_every_chain(ecoli_like):
     assert all(m["parent"] == 0 and m["is_secondary"] == 0 for m in r["mappings"])
     for m in r["mappings"]:
         assert 0 <= m["bound_query_start"] and m["bound_query_end"] <= len(q)
+
+
+def test_long_join_rescue_joins_distant_pieces(ecoli_like):
+    seqs, index = ecoli_like
+    t0 = seqs[0][1]
+    # a 3 kb deletion: wider than the chaining band, within the long-join band
+    q = t0[10000:10600] + t0[13600:14200]
+    before = T.map_counters()["PC_RESCUE_COUNT"]
+    joined = T.map_query(index, b"q", q)["mappings"]
+    assert T.map_counters()["PC_RESCUE_COUNT"] == before + 1
+    assert joined[0]["target_start"] < 10100 and joined[0]["target_end"] > 14100
+    # without a wider long-join band nothing is rescued
+    split = T.map_query(index, b"q", q, "map-ont", {"bandwidth_long": 500})["mappings"]
+    assert all(m["target_end"] - m["target_start"] < 2000 for m in split)
+
+
+def test_reseeding_with_the_higher_limit():
+    rng = random.Random(21)
+    unit = random_dna(rng, 200)
+    t = b"".join(unit + random_dna(rng, 500) for _ in range(40))
+    index = tessiqpy.Index.build([(b"rep", t)], w=11, k=21)
+    q = unit[20:170]
+    # the short-read preset caps seeds at the index's cut-off first, then
+    # retries with max_occ = 5000 when nothing chained
+    r = T.map_query(index, b"q", q, "sr", {"mid_occ": 10})
+    assert r["rep_len"] == 0 and r["mappings"]
+    r = T.map_query(index, b"q", q, "sr", {"mid_occ": 10, "max_occ": 1})  # no higher limit
+    assert r["mappings"] == [] and r["rep_len"] > 0
