@@ -1,6 +1,7 @@
 #include "align/sketch.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 namespace tessiq {
@@ -42,14 +43,18 @@ namespace {
 // vectorizes it), and the window stage picks minima. Kept apart, each loop
 // stays small and free of unpredictable branches.
 constexpr size_t BLOCK = 512;
+// The x and y arrays keep the last window of the previous block in front of
+// the current one, so the window is always a contiguous run of slots ending
+// at the current slot: no ring buffer to maintain.
+constexpr size_t PRE = 256;
 constexpr size_t PAD = 8;  // keeps the arrays off 4 KiB multiples of each other
 
 struct SlotBlock {
-    uint64_t x[BLOCK + PAD];      // hash << 8 | span, or all ones for no k-mer
-    uint64_t y[BLOCK + PAD];      // rid << 32 | position << 1 | strand
-    uint64_t l[BLOCK + PAD];      // valid k-mers seen since the last ambiguous base
-    uint64_t canon[BLOCK + PAD];  // the canonical k-mer, before hashing
-    uint64_t span[BLOCK + PAD];   // span, or 256 for "no k-mer"
+    uint64_t x[PRE + BLOCK + PAD];  // hash << 8 | span, or all ones for no k-mer
+    uint64_t y[PRE + BLOCK + PAD];  // rid << 32 | position << 1 | strand
+    uint64_t l[BLOCK + PAD];        // valid k-mers seen since the last ambiguous base
+    uint64_t canon[BLOCK + PAD];    // the canonical k-mer, before hashing
+    uint64_t span[BLOCK + PAD];     // span, or 256 for "no k-mer"
     size_t count = 0;
 };
 
@@ -80,7 +85,7 @@ public:
 
     void fill(SlotBlock& b) {
         roll(b);
-        hash(b);
+        hash_block(b.canon, b.span, b.x + PRE, b.y + PRE, b.count, mask_, rid_bits_);
     }
 
 private:
@@ -88,6 +93,7 @@ private:
         size_t t = 0;
         const uint64_t mask = mask_;
         const size_t k = k_;
+        uint64_t* ys = b.y + PRE;
         uint64_t fwd = fwd_, rev = rev_;
         size_t l = l_, span = span_, i = i_;
         // Every base makes at most one slot, so BLOCK bases fit in the block.
@@ -113,7 +119,7 @@ private:
                 ++l;
                 const bool reverse = rev < fwd;
                 b.canon[t] = reverse ? rev : fwd;
-                b.y[t] = (uint64_t{i} << 1) | reverse;
+                ys[t] = (uint64_t{i} << 1) | reverse;
                 // without compression a reported k-mer spans exactly k bases
                 if constexpr (HPC)
                     b.span[t] = l >= k ? std::min<size_t>(span, 256) : 256;
@@ -124,7 +130,7 @@ private:
                 span = 0;
                 if constexpr (HPC) runs_.clear();
                 b.canon[t] = 0;
-                b.y[t] = EMPTY_WORD;
+                ys[t] = EMPTY_WORD;
                 b.span[t] = 256;
             }
             b.l[t] = l;
@@ -132,10 +138,6 @@ private:
         }
         fwd_ = fwd, rev_ = rev, l_ = l, span_ = span, i_ = i;
         b.count = t;
-    }
-
-    void hash(SlotBlock& b) const {
-        hash_block(b.canon, b.span, b.x, b.y, b.count, mask_, rid_bits_);
     }
 
     const uint8_t* seq_;
@@ -148,40 +150,44 @@ private:
     RunQueue runs_;
 };
 
-// Keeps the window of the last w slots and emits minima as slots arrive.
-// Slots are stored twice (slot j also at j + w) so that a scan in age order,
-// slots pos+1 .. pos+w, is one contiguous run. Words are written and read
-// one by one: reloading two 8-byte stores as one 16-byte record would stall.
+// Emits minima as slots arrive. Slot i's window is the run of slots
+// i-w+1 .. i in the block's arrays (the prefix holds the previous block's
+// tail); the current minimum is slot min_t.
 class WindowStage {
 public:
-    WindowStage(size_t w, size_t k, std::vector<Minimizer>& out) : w_(w), k_(k), out_(out) {
-        std::fill(buf_, buf_ + 2 * w, kEmpty);
+    WindowStage(size_t w, size_t k, SlotBlock& b, std::vector<Minimizer>& out)
+        : w_(w), k_(k), out_(out), min_t_(PRE - w) {
+        std::fill(b.x + PRE - w, b.x + PRE, EMPTY_WORD);
+        std::fill(b.y + PRE - w, b.y + PRE, EMPTY_WORD);
     }
 
-    void push(const SlotBlock& b) {
+    void push(SlotBlock& b) {
         const size_t w = w_, full = w_ + k_ - 1;
-        size_t pos = pos_, min_pos = min_pos_;
+        const uint64_t* X = b.x;
+        const uint64_t* Y = b.y;
+        size_t mt = min_t_;
         uint64_t min_x = min_x_, min_y = min_y_;
-        for (size_t t = 0; t < b.count; ++t) {
-            const uint64_t x = b.x[t], y = b.y[t];
-            const size_t l = b.l[t];
-            buf_[pos].x = buf_[pos + w].x = x;
-            buf_[pos].y = buf_[pos + w].y = y;
+        const size_t end = PRE + b.count;
+        for (size_t i = PRE; i < end; ++i) {
+            const uint64_t x = X[i], y = Y[i];
+            const size_t l = b.l[i - PRE];
             // first full window: the slots before the newest one
             if (l == full && min_x != EMPTY_WORD) [[unlikely]]
-                emit_ties(pos, w - 1, min_x, min_y);
+                emit_ties(X, Y, i + 1 - w, i, min_x, min_y);
             if (x <= min_x) {
                 if (l > full && min_x != EMPTY_WORD) out_.push_back({min_x, min_y});
-                min_x = x, min_y = y, min_pos = pos;
-            } else if (pos == min_pos) {
+                min_x = x, min_y = y, mt = i;
+            } else if (mt + w == i) {  // the minimum has left the window
                 if (l >= full && min_x != EMPTY_WORD) out_.push_back({min_x, min_y});
-                const bool tie = rescan(pos, min_pos);
-                min_x = buf_[min_pos].x, min_y = buf_[min_pos].y;
-                if (tie && l >= full && min_x != EMPTY_WORD) emit_ties(pos, w, min_x, min_y);
+                const bool tie = rescan(X, i + 1 - w, i + 1, mt);
+                min_x = X[mt], min_y = Y[mt];
+                if (tie && l >= full && min_x != EMPTY_WORD) emit_ties(X, Y, i + 1 - w, i + 1, min_x, min_y);
             }
-            if (++pos == w) pos = 0;
         }
-        pos_ = pos, min_pos_ = min_pos, min_x_ = min_x, min_y_ = min_y;
+        // Carry the last window in front of the next block.
+        std::memmove(b.x + PRE - w, b.x + end - w, w * sizeof(uint64_t));
+        std::memmove(b.y + PRE - w, b.y + end - w, w * sizeof(uint64_t));
+        min_t_ = mt - b.count, min_x_ = min_x, min_y_ = min_y;
     }
 
     void finish() {
@@ -189,35 +195,35 @@ public:
     }
 
 private:
-    // Reports the `count` slots after `pos` (oldest first) that share the
-    // minimum's hash but are not the minimum itself.
-    void emit_ties(size_t pos, size_t count, uint64_t min_x, uint64_t min_y) {
-        for (size_t p = pos + 1; p <= pos + count; ++p)
-            if (buf_[p].x == min_x && buf_[p].y != min_y) out_.push_back({buf_[p].x, buf_[p].y});
+    // Reports the slots of [lo, hi), oldest first, that share the minimum's
+    // hash but are not the minimum itself.
+    void emit_ties(const uint64_t* X, const uint64_t* Y, size_t lo, size_t hi, uint64_t min_x,
+                   uint64_t min_y) {
+        for (size_t p = lo; p < hi; ++p)
+            if (X[p] == min_x && Y[p] != min_y) out_.push_back({X[p], Y[p]});
     }
 
-    // Finds the newest smallest of the w slots after `pos`, without branches
-    // on the hash order (which is random). Returns whether another slot holds
-    // the same hash.
-    bool rescan(size_t pos, size_t& min_pos) const {
+    // Finds the newest smallest slot of [lo, hi) without branches on the
+    // hash order (which is random). Returns whether another slot holds the
+    // same hash.
+    static bool rescan(const uint64_t* X, size_t lo, size_t hi, size_t& min_t) {
         uint64_t mx = EMPTY_WORD;
-        size_t mp = pos + 1;
+        size_t mp = lo;
         bool tie = false;
-        for (size_t p = pos + 1; p <= pos + w_; ++p) {
-            const uint64_t x = buf_[p].x;
+        for (size_t p = lo; p < hi; ++p) {
+            const uint64_t x = X[p];
             const bool le = x <= mx;
             tie = (x == mx) | (tie & !le);
             mx = le ? x : mx;
             mp = le ? p : mp;
         }
-        min_pos = mp >= w_ ? mp - w_ : mp;
+        min_t = mp;
         return tie;
     }
 
     size_t w_, k_;
     std::vector<Minimizer>& out_;
-    Minimizer buf_[512];
-    size_t pos_ = 0, min_pos_ = 0;
+    size_t min_t_;
     uint64_t min_x_ = EMPTY_WORD, min_y_ = EMPTY_WORD;
 };
 
@@ -225,8 +231,8 @@ template <bool HPC>
 void sketch_loop(const uint8_t* seq, size_t n, size_t w, size_t k, uint32_t rid,
                  std::vector<Minimizer>& out) {
     KmerStage<HPC> kmers(seq, n, k, rid);
-    WindowStage window(w, k, out);
     SlotBlock block;
+    WindowStage window(w, k, block, out);
     while (!kmers.done()) {
         kmers.fill(block);
         window.push(block);

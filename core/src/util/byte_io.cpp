@@ -106,6 +106,7 @@ void FileWriter::flush() {
 }
 
 void FileWriter::write(const void* src, size_t n) {
+    if (n == 0) return;  // src may be null for an empty array
     const auto* p = static_cast<const uint8_t*>(src);
     if (len_ + n <= BUFFER_SIZE) {
         std::memcpy(buf_ + len_, p, n);
