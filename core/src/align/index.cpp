@@ -439,9 +439,16 @@ Index Index::build(std::vector<TargetInput> inputs, uint64_t w, uint64_t k, bool
             }
             const size_t r = first + j;
             const std::string_view s = inputs[r].bytes();
+            // about 2 / (w + 1) minimizers per base: reserve to skip regrowth
+            sketches[j].reserve(s.size() * 2 / (w + 1) + 64);
             sketch_sequence_impl(reinterpret_cast<const uint8_t*>(s.data()), s.size(), w, k,
                                  static_cast<uint32_t>(r), is_hpc, sketches[j]);
         });
+        // Count first so every list grows once.
+        std::vector<size_t> add(lists.size(), 0);
+        for (const auto& sk : sketches)
+            for (const Minimizer& m : sk) ++add[(m.x >> 8) & mask];
+        for (size_t i = 0; i < lists.size(); ++i) lists[i].reserve(lists[i].size() + add[i]);
         for (const auto& sk : sketches)
             for (const Minimizer& m : sk) lists[(m.x >> 8) & mask].emplace_back(m.x >> 8, m.y);
         for (size_t r = first; r < first + n; ++r) {
