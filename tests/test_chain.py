@@ -153,6 +153,19 @@ def test_batch_kernels_equal_scalar_formula(seed):
             assert T.chain_batch(v, a, i, p, 5000, 5000, start, i) == ref
 
 
+def assert_links_follow(a, pred, chains, anchors):
+    """Every consecutive pair of anchors in every chain is a predecessor link
+    of the model."""
+    index = {x: k for k, x in enumerate(a)}
+    off = 0
+    for word in chains:
+        cnt = word & 0xFFFFFFFF
+        block = anchors[off:off + cnt]
+        off += cnt
+        for prev, cur in zip(block, block[1:]):
+            assert pred[index[cur]] == index[prev]
+
+
 def exhaustive_model(a, p, mdx, mdy):
     """Best predecessor over the whole window, earliest on ties (f and p only)."""
     bw = p["bandwidth"]
@@ -181,15 +194,7 @@ def test_exhaustive_mode_takes_best_over_whole_window(seed):
     assert len(set(map(repr, results.values()))) == 1
     # every chain's score equals the model's best-predecessor recurrence
     f, pred = exhaustive_model(a, p, 5000, 5000)
-    chains, anchors = results[AVAILABLE[0]]
-    index = {x: k for k, x in enumerate(a)}
-    off = 0
-    for word in chains:
-        cnt = word & 0xFFFFFFFF
-        block = anchors[off:off + cnt]
-        off += cnt
-        for prev, cur in zip(block, block[1:]):
-            assert pred[index[cur]] == index[prev]
+    assert_links_follow(a, pred, *results[AVAILABLE[0]])
 
 
 def test_exhaustive_mode_differs_from_scalar_skip_scan():
@@ -367,15 +372,7 @@ def test_rmq_chaining_follows_range_minimum_rule():
         a = sorted({x: y for x, y in a}.items())
         p = dict(min_cnt=1, min_chain_score=0, rmq_inner_dist=0, rmq_size_cap=10**6, bandwidth=500)
         f, pred = rmq_model(a, p)
-        chains, anchors = T.chain("rmq", a, p)
-        index = {x: k for k, x in enumerate(a)}
-        off = 0
-        for word in chains:
-            cnt = word & 0xFFFFFFFF
-            block = anchors[off:off + cnt]
-            off += cnt
-            for prev, cur in zip(block, block[1:]):
-                assert pred[index[cur]] == index[prev]
+        assert_links_follow(a, pred, *T.chain("rmq", a, p))
 
 
 def test_rmq_equal_x_never_chain_and_cap_evicts():

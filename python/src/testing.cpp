@@ -19,21 +19,13 @@
 #include "fasta/gzip.h"
 #include "fasta/reader.h"
 #include "frame.h"
+#include "testing_util.h"
 #include "util/thread_pool.h"
 
 namespace tessiqpy {
 namespace {
 
-using Pairs = std::vector<std::pair<uint64_t, uint64_t>>;
-
-Pairs to_pairs(const std::vector<tessiq::Minimizer>& v) {
-    Pairs out;
-    out.reserve(v.size());
-    for (const auto& r : v) out.emplace_back(r.x, r.y);
-    return out;
-}
-
-const uint8_t* data_of(std::string_view s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+using namespace testing;
 
 // An object whose methods hold the access guard while a Python callback
 // runs, so tests can provoke every conflict.

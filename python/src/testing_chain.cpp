@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "frame.h"
+#include "testing_util.h"
 #include "align/chain.h"
 #include "align/chain_rmq.h"
 #include "align/chain_simd.h"
@@ -18,6 +19,8 @@
 
 namespace tessiqpy {
 namespace {
+
+using namespace testing;
 
 // Field tables shared by the dict conversions in both directions.
 #define TESSIQ_SEEDING(X) X(mid_occ) X(max_occ) X(max_max_occ) X(occ_dist) X(q_occ_frac) \
@@ -80,21 +83,6 @@ tessiq::ChainingParams chaining_from_dict(nb::handle overrides) {
         if (!known) raise(PyExc_KeyError, "unknown chaining parameter '" + k + "'");
     }
     return c;
-}
-
-std::vector<tessiq::Minimizer> anchors_from(const std::vector<std::pair<uint64_t, uint64_t>>& in) {
-    std::vector<tessiq::Minimizer> out(in.size());
-    for (size_t i = 0; i < in.size(); ++i) out[i] = {in[i].first, in[i].second};
-    return out;
-}
-
-using Pairs = std::vector<std::pair<uint64_t, uint64_t>>;
-
-Pairs to_pairs(const std::vector<tessiq::Minimizer>& v) {
-    Pairs out;
-    out.reserve(v.size());
-    for (const auto& r : v) out.emplace_back(r.x, r.y);
-    return out;
 }
 
 nb::tuple chain_result(const tessiq::ChainResult& r) {
@@ -167,7 +155,7 @@ void register_testing_chain(nb::module_& m) {
         [](const std::string& variant, const std::vector<std::pair<uint64_t, uint64_t>>& in,
            nb::handle params, bool is_splice, int n_seg, int32_t max_dist_x, int32_t max_dist_y) {
             const tessiq::ChainingParams p = chaining_from_dict(params);
-            const std::vector<tessiq::Minimizer> a = anchors_from(in);
+            const std::vector<tessiq::Minimizer> a = from_pairs(in);
             tessiq::ChainingBuffers b;
             tessiq::ChainResult r;
             {
@@ -204,7 +192,7 @@ void register_testing_chain(nb::module_& m) {
            size_t i, nb::handle params, int32_t max_dist_x, int32_t max_dist_y, size_t start,
            size_t end) {
             const tessiq::ChainingParams p = chaining_from_dict(params);
-            const std::vector<tessiq::Minimizer> a = anchors_from(in);
+            const std::vector<tessiq::Minimizer> a = from_pairs(in);
             std::vector<int32_t> tpos(a.size()), qpos(a.size()), span(a.size()), tkey(a.size());
             for (size_t k = 0; k < a.size(); ++k) {
                 tpos[k] = tessiq::anchor_tpos(a[k]);
@@ -235,7 +223,7 @@ void register_testing_chain(nb::module_& m) {
                               nb::handle params, uint64_t repeats) {
         const tessiq::ChainingParams p = chaining_from_dict(params);
         std::vector<std::vector<tessiq::Minimizer>> a;
-        for (const auto& s : sets) a.push_back(anchors_from(s));
+        for (const auto& s : sets) a.push_back(from_pairs(s));
         std::vector<double> seconds;
         uint64_t chained = 0;
         nb::gil_scoped_release release;
@@ -302,12 +290,12 @@ void register_testing_chain(nb::module_& m) {
             return nb::make_tuple(key(tr.root()), out);
         });
     m.def("rs_sort", [](const std::vector<std::pair<uint64_t, uint64_t>>& in, unsigned shift) {
-        std::vector<tessiq::Minimizer> a = anchors_from(in);
+        std::vector<tessiq::Minimizer> a = from_pairs(in);
         tessiq::rs_sort(a.data(), a.size(), shift);
         return to_pairs(a);
     });
     m.def("sort_records", [](const std::vector<std::pair<uint64_t, uint64_t>>& in) {
-        std::vector<tessiq::Minimizer> a = anchors_from(in);
+        std::vector<tessiq::Minimizer> a = from_pairs(in);
         tessiq::sort_records(a.data(), a.size());
         return to_pairs(a);
     });

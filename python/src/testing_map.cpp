@@ -13,18 +13,12 @@
 #include <chrono>
 
 #include "frame.h"
+#include "testing_util.h"
 
 namespace tessiqpy {
 namespace {
 
-using Pairs = std::vector<std::pair<uint64_t, uint64_t>>;
-
-Pairs pairs_of(const std::vector<tessiq::Minimizer>& v) {
-    Pairs out;
-    out.reserve(v.size());
-    for (const auto& r : v) out.emplace_back(r.x, r.y);
-    return out;
-}
+using namespace testing;
 
 const tessiq::Index& index_of(nb::handle h) { return nb::cast<PyIndex&>(h).core; }
 
@@ -63,7 +57,7 @@ nb::dict mapping_dict(const tessiq::Mapping& m, bool with_anchors) {
     PUT(is_inversion_candidate) PUT(from_inversion) PUT(is_alt)
 #undef PUT
     d["sub_score"] = m.sub_score ? nb::cast(*m.sub_score) : nb::none();
-    if (with_anchors) d["anchors"] = pairs_of(m.anchors);
+    if (with_anchors) d["anchors"] = to_pairs(m.anchors);
     return d;
 }
 
@@ -83,7 +77,7 @@ void register_testing_map(nb::module_& m) {
         std::vector<tessiq::Minimizer> v;
         for (auto [x, y] : in) v.push_back({x, y});
         tessiq::filter_minimizers_by_occ(v, q_occ_max, frac);
-        return pairs_of(v);
+        return to_pairs(v);
     });
     m.def(
         "collect_anchor_matches",
@@ -119,7 +113,7 @@ void register_testing_map(nb::module_& m) {
                                                       o.seeding.mid_occ, qname, scratch)
                      : tessiq::collect_seed_hits_with_occ(o, idx, s.size(), mins, anchors, mini_pos,
                                                           o.seeding.mid_occ, qname, scratch);
-            return nb::make_tuple(pairs_of(anchors), mini_pos, rep_len);
+            return nb::make_tuple(to_pairs(anchors), mini_pos, rep_len);
         },
         nb::arg("index"), nb::arg("seq"), nb::arg("name").none(), nb::arg("preset") = "map-ont",
         nb::arg("heap") = false, nb::arg("options") = nb::dict());
@@ -141,7 +135,7 @@ void register_testing_map(nb::module_& m) {
             for (const auto& mp : r.mappings) ms.append(mapping_dict(mp, true));
             nb::dict d;
             d["mappings"] = ms;
-            d["squeezed_anchors"] = pairs_of(r.squeezed_anchors);
+            d["squeezed_anchors"] = to_pairs(r.squeezed_anchors);
             d["n_minimizers"] = r.n_minimizers;
             d["n_anchors"] = r.n_anchors;
             d["n_chain_anchors"] = r.n_chain_anchors;

@@ -110,24 +110,17 @@ ChainResult chain_anchors_scalar(const ChainingParams& params, bool is_cdna, int
     for (int64_t i = 0; i < static_cast<int64_t>(n); ++i) {
         st = chain_detail::advance_window(a, st, i, max_dist_x);
         st = chain_detail::limit_window(st, i, params.max_chain_iter);
-        int32_t max_f = anchor_span(a[i]), max_j = -1, n_skip = 0;
+        chain_detail::PredecessorWalk walk{anchor_span(a[i])};
         int64_t end_j = st - 1;
         for (int64_t j = i - 1; j >= st; --j) {
-            int32_t sc = link_score(a[i], a[j], params, is_cdna, n_seg, max_dist_x, max_dist_y);
+            const int32_t sc = link_score(a[i], a[j], params, is_cdna, n_seg, max_dist_x, max_dist_y);
             if (sc == INVALID_LINK) continue;
-            sc += f[j];
-            if (sc > max_f) {
-                max_f = sc, max_j = static_cast<int32_t>(j);
-                if (n_skip > 0) --n_skip;
-            } else if (t[j] == static_cast<int32_t>(i)) {
-                if (++n_skip > params.max_chain_skip) {
-                    end_j = j;
-                    break;
-                }
+            if (!walk.offer(i, j, sc, f, p, t, params.max_chain_skip)) {
+                end_j = j;
+                break;
             }
-            if (p[j] >= 0) t[p[j]] = static_cast<int32_t>(i);
         }
-        chain_detail::finish_anchor(a, i, st, end_j, max_f, max_j, max_ii, params, is_cdna, n_seg,
+        chain_detail::finish_anchor(a, i, st, end_j, walk.max_f, walk.max_j, max_ii, params, is_cdna, n_seg,
                                     max_dist_x, max_dist_y, b);
     }
     const Backtrack bt = chain_backtrack(n, b, params.min_cnt, params.min_chain_score, max_drop);

@@ -103,6 +103,28 @@ inline int64_t advance_window(const Minimizer* a, int64_t st, int64_t i, int32_t
 inline int64_t limit_window(int64_t st, int64_t i, int32_t max_chain_iter) {
     return i - st > max_chain_iter ? i - max_chain_iter : st;
 }
+// The backward walk over anchor i's predecessors, shared by the scalar and
+// vector chainers: keeps the best score, and gives up after max_chain_skip
+// predecessors that do not improve it and already lie on i's path.
+struct PredecessorWalk {
+    int32_t max_f;
+    int32_t max_j = -1;
+    int32_t n_skip = 0;
+    // Offers predecessor j with link score sc (not INVALID_LINK). Returns
+    // false when the walk must stop at j.
+    bool offer(int64_t i, int64_t j, int32_t sc, const int32_t* f, const int32_t* p, int32_t* t,
+               int32_t max_chain_skip) {
+        sc += f[j];
+        if (sc > max_f) {
+            max_f = sc, max_j = static_cast<int32_t>(j);
+            if (n_skip > 0) --n_skip;
+        } else if (t[j] == static_cast<int32_t>(i) && ++n_skip > max_chain_skip) {
+            return false;
+        }
+        if (p[j] >= 0) t[p[j]] = static_cast<int32_t>(i);
+        return true;
+    }
+};
 // Re-checks the best earlier anchor cut off by the skip rule, then stores
 // f[i], p[i] and updates max_ii. Used by the scalar and vector chainers.
 TESSIQ_API void finish_anchor(const Minimizer* a, int64_t i, int64_t st, int64_t end_j,

@@ -112,7 +112,7 @@ ChainResult chain_anchors_vec(BatchKernel batch_scores, const ChainingParams& pa
             continue;
         }
         st = chain_detail::limit_window(st, i, params.max_chain_iter);
-        int32_t n_skip = 0;
+        chain_detail::PredecessorWalk walk{max_f};
         int64_t end_j = st - 1;
         bool stopped = false;
         for (int64_t hi = i; hi > st && !stopped;) {
@@ -120,23 +120,16 @@ ChainResult chain_anchors_vec(BatchKernel batch_scores, const ChainingParams& pa
             batch_scores(args, sc, static_cast<size_t>(lo), static_cast<size_t>(hi));
             for (int64_t j = hi - 1; j >= lo; --j) {
                 if (sc[j] == INVALID_LINK) continue;
-                const int32_t s = sc[j] + f[j];
-                if (s > max_f) {
-                    max_f = s, max_j = static_cast<int32_t>(j);
-                    if (n_skip > 0) --n_skip;
-                } else if (t[j] == static_cast<int32_t>(i)) {
-                    if (++n_skip > params.max_chain_skip) {
-                        end_j = j;
-                        stopped = true;
-                        break;
-                    }
+                if (!walk.offer(i, j, sc[j], f, p, t, params.max_chain_skip)) {
+                    end_j = j;
+                    stopped = true;
+                    break;
                 }
-                if (p[j] >= 0) t[p[j]] = static_cast<int32_t>(i);
             }
             hi = lo;
         }
-        chain_detail::finish_anchor(a, i, st, end_j, max_f, max_j, max_ii, params, false, 1,
-                                    max_dist_x, max_dist_y, b);
+        chain_detail::finish_anchor(a, i, st, end_j, walk.max_f, walk.max_j, max_ii, params, false,
+                                    1, max_dist_x, max_dist_y, b);
     }
     const Backtrack bt = chain_backtrack(n, b, params.min_cnt, params.min_chain_score, bw);
     return compact_chains(a, bt, b.v);

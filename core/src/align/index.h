@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "align/index_bucket.h"
+#include "align/sketch.h"
 #include "util/byte_io.h"
 #include "util/error.h"
 
@@ -25,19 +26,16 @@ struct TargetSequence {
 };
 
 namespace detail {
-constexpr std::array<uint32_t, 256> make_nt4_table() {
+constexpr std::array<uint32_t, 256> widen_base_encoding() {
     std::array<uint32_t, 256> t{};
-    for (auto& v : t) v = 4;
-    t['A'] = t['a'] = 0;
-    t['C'] = t['c'] = 1;
-    t['G'] = t['g'] = 2;
-    t['T'] = t['t'] = 3;
+    for (size_t i = 0; i < 256; ++i) t[i] = BASE_ENCODING[i];
     return t;
 }
 }  // namespace detail
 
-// Base codes for packing: 0 A, 1 C, 2 G, 3 T, 4 anything else.
-inline constexpr std::array<uint32_t, 256> NT4_TABLE = detail::make_nt4_table();
+// Base codes for packing: the sketcher's encoding (0 A, 1 C, 2 G, 3 T, 4
+// anything else) at 32-bit width.
+inline constexpr std::array<uint32_t, 256> NT4_TABLE = detail::widen_base_encoding();
 
 // The seed table variants; there is one.
 using LookupBackend = std::variant<BucketHashLookup>;
