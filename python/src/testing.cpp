@@ -86,6 +86,7 @@ nb::dict index_dict(const tessiq::Index& idx) {
 namespace tessiqpy {
 void register_testing_chain(nb::module_& m);
 void register_testing_filter(nb::module_& m);
+void register_testing_fmt(nb::module_& m);
 }
 
 NB_MODULE(_testing, m) {
@@ -208,6 +209,7 @@ NB_MODULE(_testing, m) {
 
     register_testing_chain(m);
     register_testing_filter(m);
+    register_testing_fmt(m);
 
     // ---- sequence files ----------------------------------------------------
     m.def("trim_newline", [](nb::handle line) { return tessiq::trim_newline(as_bytes(line, "line")); });
