@@ -40,6 +40,7 @@ struct GuardProbe : Guarded {};
 namespace tessiqpy {
 void register_testing_chain(nb::module_& m);
 void register_testing_filter(nb::module_& m);
+void register_testing_dp(nb::module_& m);
 }
 
 NB_MODULE(_testing, m) {
@@ -162,6 +163,7 @@ NB_MODULE(_testing, m) {
 
     register_testing_chain(m);
     register_testing_filter(m);
+    register_testing_dp(m);
 
     // ---- sequence files ----------------------------------------------------
     m.def("trim_newline", [](nb::handle line) { return tessiq::trim_newline(as_bytes(line, "line")); });
