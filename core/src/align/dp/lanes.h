@@ -101,3 +101,25 @@ TQ_INL void for_chunks_desc(int64_t st16, int64_t en16, Cell& cell) {
 TQ_INL int64_t half_floor(int64_t x) { return x >> 1; }
 TQ_INL int64_t max3(int64_t a, int64_t b, int64_t c) { return a > b ? (a > c ? a : c) : (b > c ? b : c); }
 TQ_INL int64_t min3(int64_t a, int64_t b, int64_t c) { return a < b ? (a < c ? a : c) : (b < c ? b : c); }
+
+// Substitution scores of one step: match / mismatch / ambiguous (a code equal
+// to m - 1), or the precomputed s array with GENERIC_SCORE.
+template <class L>
+TQ_INL typename L::T subst_vec(const VectorArgs& a, int64_t qoff, int64_t t, bool generic) {
+    using T = typename L::T;
+    if (generic) return L::load(a.s + t);
+    const T ta = L::load(a.tp + t), qb = L::load(a.qr + qoff + t), m1 = L::set1(a.m - 1);
+    const T s = L::sel(L::eq(ta, qb), L::set1(a.match), L::set1(a.mismatch));
+    return L::sel(L::mor(L::eq(ta, m1), L::eq(qb, m1)), L::set1(a.amb), s);
+}
+
+// GENERIC_SCORE: full-matrix lookups for the widened range (codes past the
+// matrix count as the last one).
+TQ_INL void fill_generic_scores(const VectorArgs& a, int64_t qoff, int64_t st16, int64_t en16) {
+    const int m = a.m;
+    for (int64_t t = st16; t <= en16; ++t) {
+        const int ta = a.tp[t] < m ? a.tp[t] : m - 1;
+        const int qb = a.qr[qoff + t] < m ? a.qr[qoff + t] : m - 1;
+        a.s[t] = a.mat[ta * m + qb];
+    }
+}
