@@ -90,6 +90,8 @@ LightweightHit lightweight_align_i16(LightweightProfile& p, const uint8_t* targe
         std::swap(hs, hl);
         p.h_store.swap(p.h_load);
     }
+    // an empty query still visits every column, each scoring 0
+    if (seg == 0 && tlen > 0) target_end = tlen - 1;
     int32_t query_end = -1;
     if (p.qlen > 0) {
         auto pos_of = [&](size_t x) { return int32_t(x / 8) + seg * int32_t(x % 8); };
