@@ -35,6 +35,7 @@ def test_scratch_cache_grows_and_is_reused():
     (2**62, 64, f"DP: failed to allocate {2**62} bytes (aligned to 64)"),
 ])
 def test_scratch_failures_are_fatal(size, align, msg):
+    T.dp_mem_cache_clear()  # a cached block large enough would be handed out unchecked
     with pytest.raises(tessiqpy.FatalError) as exc:
         T.aligned_memory(size, align)
     assert str(exc.value) == msg
