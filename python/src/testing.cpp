@@ -80,6 +80,7 @@ void register_testing_chain(nb::module_& m);
 void register_testing_filter(nb::module_& m);
 void register_testing_map(nb::module_& m);
 void register_testing_fmt(nb::module_& m);
+void register_testing_dp(nb::module_& m);
 }
 
 NB_MODULE(_testing, m) {
@@ -204,6 +205,7 @@ NB_MODULE(_testing, m) {
     register_testing_filter(m);
     register_testing_map(m);
     register_testing_fmt(m);
+    register_testing_dp(m);
 
     // ---- sequence files ----------------------------------------------------
     m.def("trim_newline", [](nb::handle line) { return tessiq::trim_newline(as_bytes(line, "line")); });

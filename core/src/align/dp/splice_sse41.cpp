@@ -1,0 +1,11 @@
+// The splice-aware vector body for this unit's instruction set.
+#include <immintrin.h>
+
+#include "align/dp/vector_kernels.h"
+
+namespace tessiq::dp_sse41 {
+#include "align/dp/lanes.h"
+#include "align/dp/exact_max.h"
+#include "align/dp/splice_impl.h"
+void splice_kernel(const VectorArgs& a, DpScores& o) { splice_body(a, o); }
+}  // namespace tessiq::dp_sse41
