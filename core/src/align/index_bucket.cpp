@@ -141,23 +141,35 @@ void Bucket::reserve(size_t n) {
 }
 
 void Bucket::insert(uint64_t key, uint64_t value) {
+    const int64_t slot = wide_ ? slot_of<uint64_t>(key) : slot_of<uint32_t>(key);
+    if (slot < 0) {
+        insert_new(key, value);
+        return;
+    }
     const uint32_t count = static_cast<uint32_t>(value);
     const uint32_t start = static_cast<uint32_t>(value >> 32);
     const uint8_t code = (count == 0 || count >= COUNT_SIDE) ? COUNT_SIDE : static_cast<uint8_t>(count);
-    const int64_t slot = wide_ ? slot_of<uint64_t>(key) : slot_of<uint32_t>(key);
-    if (slot >= 0) {
-        uint8_t* p = this->slot(static_cast<uint32_t>(slot));
-        p[0] = code;
-        std::memcpy(p + 1, &start, 4);
-    } else {
-        if (capacity_for(size_t{size_} + 1) > cap_)
-            reserve(std::max<size_t>(size_t{size_} * 2, 4));
-        if (!wide_ && key > UINT32_MAX) rehash(cap_, true);
-        if (wide_)
-            insert_in<uint64_t>(key, start, code);
-        else
-            insert_in<uint32_t>(key, start, code);
-    }
+    uint8_t* p = this->slot(static_cast<uint32_t>(slot));
+    p[0] = code;
+    std::memcpy(p + 1, &start, 4);
+    note_count(key, count, code);
+}
+
+void Bucket::insert_new(uint64_t key, uint64_t value) {
+    const uint32_t count = static_cast<uint32_t>(value);
+    const uint32_t start = static_cast<uint32_t>(value >> 32);
+    const uint8_t code = (count == 0 || count >= COUNT_SIDE) ? COUNT_SIDE : static_cast<uint8_t>(count);
+    if (capacity_for(size_t{size_} + 1) > cap_) reserve(std::max<size_t>(size_t{size_} * 2, 4));
+    if (!wide_ && key > UINT32_MAX) rehash(cap_, true);
+    if (wide_)
+        insert_in<uint64_t>(key, start, code);
+    else
+        insert_in<uint32_t>(key, start, code);
+    note_count(key, count, code);
+}
+
+// Counts that do not fit the slot's byte live in the side table.
+void Bucket::note_count(uint64_t key, uint32_t count, uint8_t code) {
     if (code == COUNT_SIDE) {
         if (!side_) side_.reset(new std::unordered_map<uint64_t, uint32_t, KeyMix>());
         (*side_)[key] = count;
@@ -186,19 +198,24 @@ BucketHashLookup BucketHashLookup::build(uint32_t bucket_bits,
     const size_t nb = lists.size();
     auto& pool = ThreadPool::global();
     // Kept records and kept runs per list, counted in parallel.
+    // Threads take runs of neighbouring lists (GRAIN) and count in locals:
+    // neighbouring counters and Bucket objects share cache lines.
+    constexpr size_t GRAIN = 16;
     std::vector<uint64_t> kept(nb, 0), runs(nb, 0);
-    pool.parallel_for(nb, [&](size_t i) {
-        const auto& l = lists[i];
-        for (size_t a = 0; a < l.size();) {
-            size_t e = a + 1;
-            while (e < l.size() && l[e].first == l[a].first) ++e;
-            if (e - a <= max_occ) {
-                kept[i] += e - a;
-                ++runs[i];
+    pool.parallel_for(
+        nb,
+        [&](size_t i) {
+            const auto& l = lists[i];
+            uint64_t k = 0, r = 0;
+            for (size_t a = 0; a < l.size();) {
+                size_t e = a + 1;
+                while (e < l.size() && l[e].first == l[a].first) ++e;
+                if (e - a <= max_occ) k += e - a, ++r;
+                a = e;
             }
-            a = e;
-        }
-    });
+            kept[i] = k, runs[i] = r;
+        },
+        GRAIN);
     std::vector<uint64_t> first(nb + 1, 0);
     for (size_t i = 0; i < nb; ++i) first[i + 1] = first[i] + kept[i];
     // Starts and counts are 32-bit fields of a bucket value.
@@ -221,13 +238,13 @@ BucketHashLookup BucketHashLookup::build(uint32_t bucket_bits,
             while (z < l.size() && l[z].first == l[a].first) ++z;
             const uint64_t n = z - a;
             if (n <= max_occ) {
-                bucket.insert(l[a].first >> bucket_bits, n | (e << 32));
+                bucket.insert_new(l[a].first >> bucket_bits, n | (e << 32));  // runs are unique
                 for (size_t j = a; j < z; ++j) out.positions[e++] = l[j].second;
             }
             a = z;
         }
         std::vector<HashRecord>().swap(l);
-    });
+    }, GRAIN);
     return out;
 }
 

@@ -41,6 +41,9 @@ public:
     void reserve(size_t n);
     // Inserts or replaces the value of `key`.
     void insert(uint64_t key, uint64_t value);
+    // Inserts `key`, which must not be present yet (a build from unique
+    // keys): skips the search that insert() makes first.
+    void insert_new(uint64_t key, uint64_t value);
     // The value of `key`, if present.
     bool find(uint64_t key, uint64_t& value) const;
     size_t size() const { return size_; }
@@ -87,6 +90,7 @@ private:
     }
     uint64_t value_at(uint32_t s, uint64_t key) const;
     uint32_t home(uint64_t key) const;
+    void note_count(uint64_t key, uint32_t count, uint8_t code);
     uint32_t distance(uint32_t s, uint64_t key) const {
         const uint32_t h = home(key);
         return s >= h ? s - h : s + cap_ - h;
