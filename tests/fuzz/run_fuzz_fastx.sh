@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harness with AddressSanitizer and UBSan (Debian's clang)
-# and runs it: bench/fuzz/run_fuzz.sh [seconds] [extra libFuzzer flags].
+# and runs it: tests/fuzz/run_fuzz_fastx.sh [seconds] [extra libFuzzer flags].
 # The corpus lives in bench/data/fuzz_corpus (not committed).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"

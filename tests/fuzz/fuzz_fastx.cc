@@ -3,7 +3,7 @@
 // streamers. Inputs are read through a source that hands out a few bytes at
 // a time into a tiny buffer, so every refill, compaction and growth path is
 // reached with small inputs. The streamers must give the same records for
-// any chunking. Build and run with bench/fuzz/run_fuzz.sh.
+// any chunking. Build and run with tests/fuzz/run_fuzz_fastx.sh.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
