@@ -394,6 +394,41 @@ def test_record_construction():
         rec.name = "x"
 
 
+def test_records_outlive_reader_and_later_records(tmp_path):
+    # Records copy their bytes and make field objects only when first read,
+    # and freed records are reused: fields read late must be the record's own,
+    # never those of a later or an earlier record.
+    long = b"ACGT" * 20_000  # more than a reused record keeps
+    cases = [
+        (b"@r1 d1\nACGT\n+\nIIII\n@r2\nGG\n+\n#\n", "a.fq",
+         [("r1", "d1", b"ACGT", b"IIII"), ("r2", None, b"GG", b"#")]),
+        (b">f1 x\xff y\nAC\nGU\n>f2\n\n>f3 \n" + long + b"\n>f4\nT", "a.fa",
+         [("f1", "x\ufffd y", b"ACGT", None), ("f2", None, b"", None), ("f3", "", long, None),
+          ("f4", None, b"T", None)]),
+    ]
+    kept = []
+    for data, name, _ in cases:
+        kept += list(FastxReader(write(tmp_path, name, data)))  # reader dropped here
+        for _ in FastxReader(write(tmp_path, "again-" + name, data)):  # reuses freed records
+            pass
+    expected = [rec for _, _, recs in cases for rec in recs]
+    assert [(r.name, r.description, r.sequence, r.quality) for r in kept] == expected
+    assert [repr(r) for r in kept] == [f"<Record: {e[0]}>" for e in expected]
+    for r in kept:  # read once, then the same object
+        assert r.sequence is r.sequence and r.name is r.name
+
+
+def test_record_subclass_and_reinit():
+    class Named(Record):
+        pass
+
+    rec = Named("r", None, b"AC")
+    assert (type(rec), rec.name, rec.sequence, repr(rec)) == (Named, "r", b"AC", "<Record: r>")
+    with pytest.raises(TypeError):
+        rec.__init__("s", None, b"GG")  # a record never changes
+    assert rec.name == "r"
+
+
 def test_module_members_and_docs():
     names = tessiqpy._tessiqpy.__all__
     fasta = ["Record", "FastxReader", "FastaStreamer", "FastqStreamer", "read_fasta",

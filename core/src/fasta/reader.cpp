@@ -64,18 +64,11 @@ private:
     std::unique_ptr<ByteSource> inner_;
 };
 
-// 'U' -> 'T' and 'u' -> 't': each is one below its replacement. DNA rarely
-// holds either, so two fast scans usually prove there is nothing to do.
+// 'U' -> 'T' and 'u' -> 't': each is one below its replacement. One
+// branch-free pass that the compiler vectorises costs less than searching
+// for the two letters first, on short reads and long sequences alike.
 void rna_to_dna(char* p, size_t n) {
-    const void* upper = std::memchr(p, 'U', n);
-    const void* lower = std::memchr(p, 'u', n);
-    if (!upper && !lower) return;
-    const char* first = !upper ? static_cast<const char*>(lower)
-                        : !lower ? static_cast<const char*>(upper)
-                                 : std::min(static_cast<const char*>(upper),
-                                            static_cast<const char*>(lower));
-    for (size_t i = static_cast<size_t>(first - p); i < n; ++i)
-        p[i] = static_cast<char>(p[i] - ((p[i] | 0x20) == 'u'));
+    for (size_t i = 0; i < n; ++i) p[i] = static_cast<char>(p[i] - ((p[i] | 0x20) == 'u'));
 }
 
 // Removes the line end of the line that starts at `start` in `s`.

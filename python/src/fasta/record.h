@@ -9,19 +9,11 @@
 
 namespace tessiqpy {
 
-// Holds ready-made Python objects, so reading a property costs nothing.
-struct PyRecord : Guarded {
-    PyRecord(nb::str n, nb::object d, nb::bytes s, nb::object q)
-        : name(std::move(n)), description(std::move(d)), sequence(std::move(s)),
-          quality(std::move(q)) {}
-    nb::str name;
-    nb::object description;  // str or None
-    nb::bytes sequence;
-    nb::object quality;  // bytes or None
-};
-
-// A new Record object from a record read in place.
+// A new Record object from a record read in place. The record's bytes are
+// copied into the object; its fields become Python objects when first read.
 nb::object record_to_python(const tessiq::RecordView& rec);
+// The same as a new reference, or null with the exception set.
+PyObject* new_record(const tessiq::RecordView& rec) noexcept;
 // (str, bytes) tuples.
 nb::object pair_to_python(std::string_view name, std::string_view sequence);
 inline nb::object pair_to_python(const tessiq::NamedSequence& pair) {
