@@ -57,6 +57,11 @@ def gap_cost(length, pairs):
 def global_affine(query, target, mat, pairs):
     """Global score with gap cost min over `pairs` of q + L*e (one pair: Gotoh,
     two: the two-piece model), one gap state per pair."""
+    return affine_matrix(query, target, mat, pairs)[-1][-1]
+
+
+def affine_matrix(query, target, mat, pairs):
+    """The H matrix of global_affine: H[i + 1][j + 1] for target i, query j."""
     n, m = len(target), len(query)
     H = [[NEG] * (m + 1) for _ in range(n + 1)]
     E = [[[NEG] * (m + 1) for _ in range(n + 1)] for _ in pairs]
@@ -74,7 +79,7 @@ def global_affine(query, target, mat, pairs):
                 F[k][i][j] = max(H[i][j - 1] - q - e, F[k][i][j - 1] - e)
                 best = max(best, E[k][i][j], F[k][i][j])
             H[i][j] = best
-    return H[n][m]
+    return H
 
 
 def cigar_score(words, query, target, mat, pairs, intron=None):
@@ -105,6 +110,11 @@ def splice_global(query, target, mat, q, e, q2, donor, acceptor):
     """Global score with an intron state: an intron over target bases s..f
     costs q2 - donor[s-1] - acceptor[f]; leading gaps cost min(q + e*len, q2)
     and a leading intron costs q2 - acceptor[f]."""
+    return splice_matrix(query, target, mat, q, e, q2, donor, acceptor)[-1][-1]
+
+
+def splice_matrix(query, target, mat, q, e, q2, donor, acceptor):
+    """The H matrix of splice_global: H[i + 1][j + 1] for target i, query j."""
     n, m = len(target), len(query)
     H = [[NEG] * (m + 1) for _ in range(n + 1)]
     E = [[NEG] * (m + 1) for _ in range(n + 1)]
@@ -127,7 +137,44 @@ def splice_global(query, target, mat, q, e, q2, donor, acceptor):
             F[i][j] = max(H[i][j - 1] - q - e, F[i][j - 1] - e)
             H[i][j] = max(H[i - 1][j - 1] + sub_score(mat, target[i - 1], query[j - 1]),
                           E[i][j], F[i][j], N[i][j] + acceptor[i - 1])
-    return H[n][m]
+    return H
+
+
+def exact_maximum(H, qlen, tlen):
+    """The maximum fields of the exact mode (no z-drop) from a full H matrix.
+    Each anti-diagonal starts from its last cell and folds four interleaved
+    lanes, lane 0 first, each lane keeping its first strictly greater cell,
+    then the leftover cells; a new maximum must beat the old one strictly.
+    The query-end and target-end maxima keep their first best cell."""
+    out = {"max": 0, "max_t": -1, "max_q": -1}
+    for r in range(qlen + tlen - 1):
+        st, en = max(0, r - qlen + 1), min(tlen - 1, r)
+        h = {t: H[t + 1][r - t + 1] for t in range(st, en + 1)}
+        best, pos = h[en], en
+        body = st + 4 * ((en - st) // 4)
+        for k in range(4):
+            lane = range(st + k, body, 4)
+            if lane:
+                top = max(h[t] for t in lane)
+                if top > best:
+                    best, pos = top, next(t for t in lane if h[t] == top)
+        for t in range(body, en):
+            if h[t] > best:
+                best, pos = h[t], t
+        if best > out["max"]:
+            out.update(max=best, max_t=pos, max_q=r - pos)
+    row = [H[t + 1][qlen] for t in range(tlen)]
+    col = [H[tlen][j + 1] for j in range(qlen)]
+    out.update(mqe=max(row), mqe_t=row.index(max(row)), mte=max(col), mte_q=col.index(max(col)))
+    return out
+
+
+def flanked(query, target):
+    """A pair behind a shared 90-base prefix and before unrelated suffixes, so
+    that a feature near its end lies mid-way along a 200-cell anti-diagonal."""
+    r = random.Random(7)
+    prefix, s1, s2 = rand_seq(r, 90), rand_seq(r, 96), rand_seq(r, 96)
+    return prefix + query + s1[:92], prefix + target + s2[:90]
 
 
 def smith_waterman(query, target, mat, gap_open, gap_extend):

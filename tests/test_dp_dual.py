@@ -4,7 +4,8 @@ shortcut and pair ordering, variant agreement and a two-piece DP oracle."""
 import pytest
 
 import tessiqpy._testing as T
-from dp_models import cigar_score, cigar_str, enc, global_affine, matrix, mutate, rand_seq, rng
+from dp_models import (affine_matrix, cigar_score, cigar_str, enc, exact_maximum, flanked, global_affine,
+                       matrix, mutate, rand_seq, rng)
 
 NEG = T.dp_neg_inf()
 SCALAR = T.extend_dual_affine_scalar
@@ -72,6 +73,23 @@ def test_early_returns_keep_record():
     for fn in ALL:
         assert fn(b"", enc("AC"), 5, MAT, 4, 2, 24, 1, -1, -1, 0, 0, init)["score"] == 5
         assert fn(enc("AC"), enc("AC"), 1, MAT, 4, 2, 24, 1, -1, -1, 0, 0, init)["score"] == 5
+
+
+# Pairs whose reported maximum is tied on its anti-diagonal, where the
+# four-lane order picks another cell than the first; flanked, the tie lies
+# past the first 64 cells of its anti-diagonal.
+TIED = [("CACCCCCAAAACCAACAACAAACAC", "AACACCAACAAACAAACCAAAA"),
+        ("AACACACAAAA", "AACCACACCCACCCAAACAAAACA")]
+
+
+@pytest.mark.parametrize("flank", [False, True])
+@pytest.mark.parametrize("qs,t", TIED)
+def test_exact_maximum_cells_against_dp(qs, t, flank):
+    qs, t = flanked(enc(qs), enc(t)) if flank else (enc(qs), enc(t))
+    want = exact_maximum(affine_matrix(qs, t, MAT, [(4, 2), (24, 1)]), len(qs), len(t))
+    for fn in ALL:
+        res = fn(qs, t, 5, MAT, 4, 2, 24, 1, -1, -1, 0, 0x01)
+        assert {k: res[k] for k in want} == want, fn.__name__
 
 
 def random_case(r, max_len=300):

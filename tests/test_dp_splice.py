@@ -5,7 +5,8 @@ import pytest
 
 import tessiqpy
 import tessiqpy._testing as T
-from dp_models import cigar_score, cigar_str, enc, matrix, mutate, rand_seq, rng, splice_global
+from dp_models import (cigar_score, cigar_str, enc, exact_maximum, flanked, matrix, mutate, rand_seq,
+                       rng, splice_global, splice_matrix)
 
 NEG = T.dp_neg_inf()
 SCALAR = T.extend_splice_scalar
@@ -101,6 +102,22 @@ def test_approx_max_without_drop_tracks_nothing():
     for fn in ALL:
         r = splice(fn, qs, t, FWD | 0x08)
         assert (r["max"], r["max_t"], r["z_dropped"]) == (0, -1, 0)
+
+
+# As in the dual-affine tests: the reported maximum is tied on its
+# anti-diagonal and the four-lane order does not pick the first cell.
+TIED = [("AAACCCCACAAAC", "CAAAAACCACACCCACACCA"), ("CCAAACAAACACA", "AACAAACAAAAAACA")]
+
+
+@pytest.mark.parametrize("flank", [False, True])
+@pytest.mark.parametrize("qs,t", TIED)
+def test_exact_maximum_cells_against_dp(qs, t, flank):
+    qs, t = flanked(enc(qs), enc(t)) if flank else (enc(qs), enc(t))
+    fill = [-NONCAN] * len(t)
+    want = exact_maximum(splice_matrix(qs, t, MAT, Q, E, Q2, fill, fill), len(qs), len(t))
+    for fn in ALL:
+        res = splice(fn, qs, t, 0x01)
+        assert {k: res[k] for k in want} == want, fn.__name__
 
 
 def random_case(r, max_len=250):

@@ -5,42 +5,35 @@
 // Included inside each unit's own namespace (after lanes.h), so every copy
 // has internal linkage and carries the unit's name.
 
-static inline void four_lane_max(const int32_t* H, int64_t st, int64_t en, int32_t* best,
-                                 int64_t* pos) {
-    int32_t b = H[en];
-    int64_t p = en;
-    const int64_t n4 = 4 * ((en - st) / 4);
-    for (int k = 0; k < 4; ++k) {
-        bool have = false;
-        int32_t lb = 0;
-        int64_t lp = 0;
-        for (int64_t t = st + k; t < st + n4; t += 4)
-            if (!have || H[t] > lb) {
-                have = true;
-                lb = H[t];
-                lp = t;
+// The cell that order picks for the maximum M of H[st..en]: en when it holds
+// M, else the first M of the lowest lane that has one, else the first M among
+// the leftover cells. Blocks without M are skipped by a compare-only loop the
+// compiler vectorises, so locating the maximum costs one read pass.
+static inline int64_t four_lane_pos(const int32_t* H, int64_t st, int64_t en, int32_t M) {
+    if (H[en] == M) return en;
+    constexpr int64_t BLOCK = 64;  // a multiple of 4: lanes stay (t - st) & 3
+    const int64_t body = st + 4 * ((en - st) / 4);
+    int64_t best = -1;
+    int64_t best_lane = 4;
+    for (int64_t b = st; b < body; b += BLOCK) {
+        const int64_t n = body - b < BLOCK ? body - b : BLOCK;
+        if (n == BLOCK) {
+            int any = 0;
+            for (int64_t i = 0; i < BLOCK; ++i) any |= H[b + i] == M;
+            if (!any) continue;
+        }
+        for (int64_t t = b; t < b + n; ++t)
+            if (H[t] == M && ((t - st) & 3) < best_lane) {
+                best_lane = (t - st) & 3;
+                best = t;
+                if (best_lane == 0) return best;
             }
-        if (have && lb > b) {
-            b = lb;
-            p = lp;
-        }
     }
-    for (int64_t t = st + n4; t < en; ++t)
-        if (H[t] > b) {
-            b = H[t];
-            p = t;
-        }
-    *best = b;
-    *pos = p;
+    if (best >= 0) return best;
+    for (int64_t t = body; t < en; ++t)
+        if (H[t] == M) return t;
+    return en;
 }
-
-// Max value only, for the common case where the position is not needed.
-static inline int32_t plain_max(const int32_t* H, int64_t st, int64_t en) {
-    int32_t b = H[en];
-    for (int64_t t = st; t < en; ++t) b = H[t] > b ? H[t] : b;
-    return b;
-}
-
 
 // Exact mode of the dual-affine and splice kernels after anti-diagonal r:
 // H per target position, mte/mqe, the maximum and the z-drop test (with an
@@ -55,8 +48,15 @@ static inline bool exact_scores(int32_t* H, const int8_t* u, const int8_t* v, in
             H[0] += v[0];
         else
             H[en] = H[en - 1] + u[en];
-        for (int64_t t = st; t < en; ++t) H[t] += v[t];
     }
+    // update and maximum in one pass; the position only when it is needed
+    int32_t mx = H[en];
+    if (r > 0)
+        for (int64_t t = st; t < en; ++t) {
+            const int32_t h = H[t] + v[t];
+            H[t] = h;
+            mx = h > mx ? h : mx;
+        }
     if (en == tlen - 1 && H[en] > o.mte) {
         o.mte = H[en];
         o.mte_q = int32_t(r - en);
@@ -65,12 +65,10 @@ static inline bool exact_scores(int32_t* H, const int8_t* u, const int8_t* v, in
         o.mqe = H[st];
         o.mqe_t = int32_t(st);
     }
-    const int32_t mx = plain_max(H, st, en);
     const bool may_drop = zdrop >= 0 && (gap_allow < 0 || int64_t(o.max) - mx > zdrop);
     if (mx > o.max || may_drop) {
-        int32_t b;
-        int64_t pos;
-        four_lane_max(H, st, en, &b, &pos);
+        const int32_t b = mx;
+        const int64_t pos = four_lane_pos(H, st, en, mx);
         if (b > o.max) {
             o.max = b;
             o.max_t = int32_t(pos);
