@@ -27,15 +27,11 @@ float approx_log2(float x) {
 
 int32_t link_score(const Minimizer& ai, const Minimizer& aj, const ChainingParams& params,
                    bool is_cdna, int n_seg, int32_t max_dist_x, int32_t max_dist_y) {
-    // 32-bit wrapping arithmetic, as the coordinates are 32-bit fields.
-    const int32_t dq = static_cast<int32_t>(static_cast<uint32_t>(anchor_qpos(ai)) -
-                                            static_cast<uint32_t>(anchor_qpos(aj)));
+    const int32_t dq = sub32(anchor_qpos(ai), anchor_qpos(aj));
     if (dq <= 0 || dq > max_dist_x) return INVALID_LINK;
-    const int32_t dr = static_cast<int32_t>(static_cast<uint32_t>(anchor_tpos(ai)) -
-                                            static_cast<uint32_t>(anchor_tpos(aj)));
+    const int32_t dr = sub32(anchor_tpos(ai), anchor_tpos(aj));
     const bool same = anchor_seg(ai) == anchor_seg(aj);
-    const int32_t diff = static_cast<int32_t>(static_cast<uint32_t>(dr) - static_cast<uint32_t>(dq));
-    const int32_t dd = diff < 0 ? static_cast<int32_t>(0u - static_cast<uint32_t>(diff)) : diff;
+    const int32_t dd = abs32(sub32(dr, dq));
     if (same && (dq > max_dist_y || dr == 0 || dd > params.bandwidth ||
                  (n_seg > 1 && !is_cdna && dr > max_dist_y)))
         return INVALID_LINK;
@@ -45,9 +41,7 @@ int32_t link_score(const Minimizer& ai, const Minimizer& aj, const ChainingParam
     if (dd > 0 || dg > span_j) {
         const float lin = static_cast<float>(dg) * params.chn_pen_skip +
                           static_cast<float>(dd) * params.chn_pen_gap;
-        const float lg =
-            dd >= 1 ? approx_log2(static_cast<float>(static_cast<int32_t>(static_cast<uint32_t>(dd) + 1u)))
-                    : 0.0f;
+        const float lg = gap_log2(dd);
         if (!same && dr == 0) {
             sc += 1;
         } else {

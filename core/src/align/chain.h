@@ -42,6 +42,17 @@ inline int32_t saturating_f2i(float v) {
     return static_cast<int32_t>(v);
 }
 
+// Coordinates are 32-bit fields: differences wrap around in 32 bits.
+inline int32_t sub32(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+inline int32_t abs32(int32_t a) { return a < 0 ? static_cast<int32_t>(0u - static_cast<uint32_t>(a)) : a; }
+// The logarithmic part of the gap penalty for a diagonal change dd; 0 for
+// none. dd + 1 is taken in 32 bits, as the vector kernels do.
+inline float gap_log2(int32_t dd) {
+    return dd > 0 ? approx_log2(static_cast<float>(sub32(dd, -1))) : 0.0f;
+}
+
 inline int32_t anchor_tpos(const Minimizer& a) { return static_cast<int32_t>(a.x); }
 inline uint64_t anchor_tkey(const Minimizer& a) { return a.x >> 32; }
 inline int32_t anchor_qpos(const Minimizer& a) { return static_cast<int32_t>(a.y); }

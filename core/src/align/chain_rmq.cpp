@@ -264,17 +264,15 @@ struct SimpleScore {
 };
 
 SimpleScore simple_score(const Minimizer& ai, const Minimizer& aj, const ChainingParams& params) {
-    const auto wrap = [](int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); };
-    const int32_t dq = wrap(int64_t{anchor_qpos(ai)} - anchor_qpos(aj));
-    const int32_t dr = wrap(int64_t{anchor_tpos(ai)} - anchor_tpos(aj));
-    const int32_t diff = wrap(int64_t{dr} - dq);
-    const int32_t dd = diff < 0 ? wrap(-int64_t{diff}) : diff;
+    const int32_t dq = sub32(anchor_qpos(ai), anchor_qpos(aj));
+    const int32_t dr = sub32(anchor_tpos(ai), anchor_tpos(aj));
+    const int32_t dd = abs32(sub32(dr, dq));
     const int32_t span_j = anchor_span(aj);
     const int32_t dg = std::min(dr, dq);
     int32_t sc = std::min(span_j, dg);
     const bool exact = dd == 0 && dg <= span_j;
     if (dd > 0 || dq > span_j) {
-        const float lg = dd > 0 ? approx_log2(static_cast<float>(wrap(int64_t{dd} + 1))) : 0.0f;
+        const float lg = gap_log2(dd);
         const float pen = static_cast<float>(dg) * params.chn_pen_skip +
                           static_cast<float>(dd) * params.chn_pen_gap + 0.5f * lg;
         sc -= saturating_f2i(pen);
@@ -329,7 +327,7 @@ ChainResult chain_anchors_rmq(const ChainingParams& params, const Minimizer* a, 
             }
         }
         const int32_t qi = anchor_qpos(a[i]);
-        const int32_t lo_y = static_cast<int32_t>(static_cast<uint32_t>(qi) - static_cast<uint32_t>(max_dist));
+        const int32_t lo_y = sub32(qi, max_dist);
         const uint32_t hit = tree.range_min(lo_y, 0xffffffffu, qi, 0);
         if (hit != AVL_NIL) {
             const size_t j = tree.node(hit).i;

@@ -9,18 +9,16 @@
 namespace tessiq {
 
 int32_t chain_score_one(const BatchArgs& a, size_t j) {
-    const auto wrap = [](int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); };
-    const int32_t dq = wrap(int64_t{a.qi} - a.qpos[j]);
+    const int32_t dq = sub32(a.qi, a.qpos[j]);
     if (dq < 1 || dq > a.max_dist_x) return INVALID_LINK;
-    const int32_t dr = wrap(int64_t{a.ti} - a.tpos[j]);
-    const int32_t diff = wrap(int64_t{dq} - dr);
-    const int32_t dd = diff < 0 ? wrap(-int64_t{diff}) : diff;
+    const int32_t dr = sub32(a.ti, a.tpos[j]);
+    const int32_t dd = abs32(sub32(dq, dr));
     if (a.tkey[j] != a.tki || dr == 0 || dq > a.max_dist_y || dd > a.bandwidth) return INVALID_LINK;
     const int32_t dg = std::min(dq, dr);
     int32_t score = std::min(a.span[j], dg);
     if (dd > 0 || a.span[j] < dg) {
         float pen = static_cast<float>(dd) * a.chn_pen_gap + static_cast<float>(dg) * a.chn_pen_skip;
-        const float lg = dd > 0 ? approx_log2(static_cast<float>(wrap(int64_t{dd} + 1))) : 0.0f;
+        const float lg = gap_log2(dd);
         pen = pen + 0.5f * lg;
         score -= saturating_f2i(pen);
     }

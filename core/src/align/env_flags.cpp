@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "util/utf8.h"
+
 namespace tessiq {
 
 const EnvSwitch FORCE_SCALAR{"TESSIQ_FORCE_SCALAR"};
@@ -14,36 +16,6 @@ const EnvSwitch FORCE_AVX512{"TESSIQ_FORCE_AVX512"};
 const EnvSwitch FORCE_SCALAR_CHAIN{"TESSIQ_FORCE_SCALAR_CHAIN"};
 
 std::atomic<uint8_t> SIMD_CAP{0};
-
-bool is_valid_utf8(const char* value) {
-    const auto* s = reinterpret_cast<const unsigned char*>(value);
-    while (*s) {
-        const unsigned c = *s;
-        int extra;
-        uint32_t cp;
-        if (c < 0x80) {
-            ++s;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1, cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2, cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3, cp = c & 0x07;
-        } else {
-            return false;
-        }
-        for (int i = 1; i <= extra; ++i) {
-            if ((s[i] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (s[i] & 0x3F);
-        }
-        // overlong forms, surrogates and values beyond U+10FFFF are invalid
-        static constexpr uint32_t min_cp[4] = {0, 0x80, 0x800, 0x10000};
-        if (cp < min_cp[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        s += extra + 1;
-    }
-    return true;
-}
 
 bool EnvSwitch::on() const {
     std::call_once(once_, [this] {

@@ -34,9 +34,6 @@ extern TESSIQ_API const EnvSwitch FORCE_AVX2;          // no AVX-512 variants
 extern TESSIQ_API const EnvSwitch FORCE_AVX512;        // the level cap no longer excludes AVX-512
 extern TESSIQ_API const EnvSwitch FORCE_SCALAR_CHAIN;  // chaining runs the scalar reference
 
-// True when `value` is well-formed UTF-8.
-TESSIQ_API bool is_valid_utf8(const char* value);
-
 // Instruction sets the CPU offers and the operating system has enabled (the
 // wider register states must be saved across context switches).
 struct CpuFeatures {

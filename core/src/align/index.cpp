@@ -9,6 +9,7 @@
 
 #include "align/sketch.h"
 #include "util/thread_pool.h"
+#include "util/utf8.h"
 
 namespace tessiq {
 
@@ -166,43 +167,6 @@ bool read_bool(ByteInput& in, const char* what) {
     return b == 1;
 }
 
-bool valid_utf8(const std::string& s) {
-    size_t i = 0;
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    const size_t n = s.size();
-    while (i < n) {
-        const uint8_t c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t len;
-        uint32_t cp;
-        if ((c & 0xE0) == 0xC0) {
-            len = 2;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + len > n) return false;
-        for (size_t j = 1; j < len; ++j) {
-            if ((p[i + j] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (p[i + j] & 0x3F);
-        }
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
-            cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += len;
-    }
-    return true;
-}
-
 Index decode_own(ByteInput& in) {
     Index idx;
     idx.kmer_size = read_le<uint64_t>(in, OWN_ERR, "kmer_size");
@@ -219,7 +183,7 @@ Index decode_own(ByteInput& in) {
         std::vector<char> bytes;
         read_array(in, name_len, bytes, OWN_ERR, "a target name");
         t.name.assign(bytes.begin(), bytes.end());
-        if (!valid_utf8(t.name))
+        if (!is_valid_utf8(t.name))
             throw Error(ErrorKind::Io, OWN_ERR + "name of target " + std::to_string(i) +
                                            " is not valid UTF-8");
         t.len = read_le<uint64_t>(in, OWN_ERR, "a target length");
@@ -261,41 +225,6 @@ Index decode_own(ByteInput& in) {
 
 // ---- foreign format decoding -------------------------------------------------------
 
-std::string decode_lossy(const std::string& s) {
-    if (valid_utf8(s)) return s;
-    // Replace each maximal invalid subsequence with U+FFFD.
-    std::string out;
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    const size_t n = s.size();
-    size_t i = 0;
-    while (i < n) {
-        const uint8_t c = p[i];
-        size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-        if (len > 0 && i + len <= n && valid_utf8(s.substr(i, len))) {
-            out.append(s, i, len);
-            i += len;
-            continue;
-        }
-        // Skip the longest prefix of a valid sequence, as one replacement.
-        size_t skip = 1;
-        if (len > 1) {
-            const uint8_t lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
-            const uint8_t hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
-            if (c >= 0xC2 && c <= 0xF4) {
-                while (skip < len && i + skip < n) {
-                    const uint8_t d = p[i + skip];
-                    const uint8_t l = skip == 1 ? lo : 0x80, h = skip == 1 ? hi : 0xBF;
-                    if (d < l || d > h) break;
-                    ++skip;
-                }
-            }
-        }
-        out += "\xEF\xBF\xBD";
-        i += skip;
-    }
-    return out;
-}
-
 Index decode_foreign(ByteInput& in) {
     const auto start = std::chrono::steady_clock::now();
     const uint32_t w = read_le<uint32_t>(in, FOREIGN_ERR, "the header");
@@ -320,7 +249,7 @@ Index decode_foreign(ByteInput& in) {
         std::string raw(len, '\0');
         if (len && !in.read_exact(raw.data(), len))
             throw Error(ErrorKind::Io, FOREIGN_ERR + "unexpected end of input while reading a target name");
-        t.name = decode_lossy(raw);
+        t.name = utf8_lossy(raw);
         t.len = read_le<uint32_t>(in, FOREIGN_ERR, "a target length");
         t.offset = total;
         total += t.len;

@@ -1,5 +1,7 @@
 #include "align/junc.h"
 
+#include "util/utf8.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -64,42 +66,9 @@ private:
         }
     }
     bool finish(std::string_view& line) {
-        if (!valid_utf8(line_)) throw Error(ErrorKind::Io, "stream did not contain valid UTF-8");
+        if (!is_valid_utf8(line_)) throw Error(ErrorKind::Io, "stream did not contain valid UTF-8");
         if (!line_.empty() && line_.back() == '\r') line_.pop_back();
         line = line_;
-        return true;
-    }
-    static bool valid_utf8(std::string_view s) {
-        const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-        const size_t n = s.size();
-        size_t i = 0;
-        while (i < n) {
-            const unsigned c = p[i];
-            if (c < 0x80) {
-                ++i;
-                continue;
-            }
-            size_t need;
-            unsigned lo = 0x80, hi = 0xbf;  // allowed range of the first continuation byte
-            if (c >= 0xc2 && c <= 0xdf) {
-                need = 1;
-            } else if (c >= 0xe0 && c <= 0xef) {
-                need = 2;
-                if (c == 0xe0) lo = 0xa0;       // overlong
-                if (c == 0xed) hi = 0x9f;       // surrogates
-            } else if (c >= 0xf0 && c <= 0xf4) {
-                need = 3;
-                if (c == 0xf0) lo = 0x90;       // overlong
-                if (c == 0xf4) hi = 0x8f;       // above U+10FFFF
-            } else {
-                return false;
-            }
-            if (n - i <= need) return false;
-            if (p[i + 1] < lo || p[i + 1] > hi) return false;
-            for (size_t k = 2; k <= need; ++k)
-                if ((p[i + k] & 0xc0) != 0x80) return false;
-            i += need + 1;
-        }
         return true;
     }
 

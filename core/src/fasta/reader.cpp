@@ -115,59 +115,6 @@ size_t trim_newline(std::string_view line) {
     return n;
 }
 
-std::string utf8_lossy(std::string_view bytes) {
-    static constexpr char REPLACEMENT[] = "\xEF\xBF\xBD";
-    std::string out;
-    out.reserve(bytes.size());
-    const size_t n = bytes.size();
-    const auto at = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    size_t i = 0;
-    while (i < n) {
-        const unsigned char c = at(i);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-            ++i;
-            continue;
-        }
-        // Length and the allowed range of the second byte, which excludes
-        // overlong forms, surrogates and code points above U+10FFFF.
-        size_t len = 0;
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            if (c == 0xE0) lo = 0xA0;
-            if (c == 0xED) hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;
-        }
-        if (len == 0) {
-            out += REPLACEMENT;
-            ++i;
-            continue;
-        }
-        // One replacement for the longest valid prefix of a sequence, as
-        // Python's "replace" handler does.
-        size_t j = i + 1;
-        bool ok = j < n && at(j) >= lo && at(j) <= hi;
-        if (ok) ++j;
-        while (ok && j < i + len) {
-            ok = j < n && at(j) >= 0x80 && at(j) <= 0xBF;
-            if (ok) ++j;
-        }
-        if (ok) {
-            out.append(bytes.data() + i, len);
-        } else {
-            out += REPLACEMENT;
-        }
-        i = j;
-    }
-    return out;
-}
-
 void split_header(std::string_view header, std::string& name,
                   std::optional<std::string>& description) {
     for (size_t i = 0; i < header.size();) {

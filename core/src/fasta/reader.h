@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "util/error.h"
+#include "util/utf8.h"
 
 namespace tessiq {
 
@@ -192,8 +193,6 @@ TESSIQ_API std::vector<NamedSequence> read_fasta(const std::string& path);
 // Length of `line` without a trailing "\r\n" or "\n" (a lone "\r" stays).
 TESSIQ_API size_t trim_newline(std::string_view line);
 
-// Bytes to UTF-8 text with every invalid sequence replaced by U+FFFD.
-TESSIQ_API std::string utf8_lossy(std::string_view bytes);
 
 // Splits a decoded header at its first Unicode whitespace character.
 TESSIQ_API void split_header(std::string_view header, std::string& name,
