@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "util/error.h"
+#include "util/utf8.h"
 
 namespace tessiqpy {
 
@@ -170,15 +171,7 @@ PairList as_pair_list(nb::handle obj, const char* arg) {
     return out;
 }
 
-std::string decode_name(std::string_view bytes) {
-    nb::object text = nb::steal(
-        PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "replace"));
-    if (!text.is_valid()) throw nb::python_error();
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-    if (!data) throw nb::python_error();
-    return {data, static_cast<size_t>(size)};
-}
+std::string decode_name(std::string_view bytes) { return tessiq::utf8_lossy(bytes); }
 
 SharedHold::SharedHold(AccessGuard& g) : g_(g) {
     if (!g_.try_shared()) raise(PyExc_RuntimeError, "Already mutably borrowed");

@@ -7,14 +7,20 @@
 
 namespace tessiq {
 
+namespace {
+// Double to unsigned: truncates, negatives and NaN give 0, too large saturates.
+uint64_t saturating_u64(double v) {
+    if (!(v > 0.0)) return 0;
+    if (v >= 18446744073709551616.0) return UINT64_MAX;
+    return static_cast<uint64_t>(v);
+}
+}  // namespace
+
 void filter_minimizers_by_occ(std::vector<Minimizer>& mins, uint64_t q_occ_max, float q_occ_frac) {
     const size_t n = mins.size();
     if (n == 0) return;
-    const float product = static_cast<float>(n) * q_occ_frac;
-    uint64_t limit = !(product > 0.0f) ? 0
-                     : product >= 18446744073709551616.0f ? UINT64_MAX
-                                                          : static_cast<uint64_t>(product);
-    limit = std::max(limit, q_occ_max);
+    const float product = static_cast<float>(n) * q_occ_frac;  // float, then widened exactly
+    const uint64_t limit = std::max(saturating_u64(product), q_occ_max);
     std::vector<std::pair<uint64_t, size_t>> order(n);
     for (size_t i = 0; i < n; ++i) order[i] = {mins[i].x, i};
     std::sort(order.begin(), order.end());
@@ -62,12 +68,6 @@ void mark_least_frequent(std::vector<SeedInfo>& s, size_t first, size_t last, ui
         }
     }
     for (const auto& [n, j] : heap) s[j].filtered = 1;
-}
-
-uint64_t saturating_u64(double v) {
-    if (!(v > 0.0)) return 0;
-    if (v >= 18446744073709551616.0) return UINT64_MAX;
-    return static_cast<uint64_t>(v);
 }
 
 }  // namespace
