@@ -92,7 +92,7 @@ def test_reset_and_early_returns():
 
 
 def test_both_strands_is_fatal():
-    for fn in ALL:
+    for fn in ALL + [T.extend_splice]:
         with pytest.raises(tessiqpy.FatalError, match=r"^assertion failed: \(flags & SPLICE_FORWARD\)"):
             splice(fn, enc("ACGT"), enc("ACGT"), FWD | REV)
 

@@ -218,18 +218,6 @@ NB_MODULE(_testing, m) {
         const std::string out = tessiq::gunzip(as_bytes(data, "data"));
         return nb::bytes(out.data(), out.size());
     });
-    // Records and bases of a file, parsed in the core alone (no Python
-    // objects), for the throughput benchmark.
-    m.def("count_records", [](nb::handle path) {
-        auto reader = tessiq::open(as_path(path, "path", false));
-        tessiq::Record rec;
-        uint64_t n = 0, bases = 0;
-        while (reader->read_next(rec)) {
-            ++n;
-            bases += rec.sequence.size();
-        }
-        return std::make_pair(n, bases);
-    });
 
     // ---- index -------------------------------------------------------------
     m.def(

@@ -119,7 +119,6 @@ void register_testing_chain(nb::module_& m) {
         return names;
     });
     m.def("simd_cap", [] { return int(tessiq::SIMD_CAP.load()); });
-    m.def("set_simd_cap", [](int v) { tessiq::SIMD_CAP.store(static_cast<uint8_t>(v)); });
     m.def("cpu_features", [] {
         const auto& f = tessiq::cpu_features();
         nb::dict d;

@@ -108,7 +108,6 @@ void register_testing_filter(nb::module_& m) {
         tessiq::prune_inversion_candidates(ms);
         return mappings_to(ms);
     });
-    m.def("hard_mask_flag", [] { return tessiq::FLAG_HARD_MASK_LEVEL; });
 }
 
 }  // namespace tessiqpy

@@ -66,13 +66,6 @@ double seconds(const tessiq::Duration& d) { return double(d.secs) + d.nanos * 1e
 }  // namespace
 
 void register_testing_map(nb::module_& m) {
-    m.def(
-        "prepare_options",
-        [](nb::handle index, const std::string& preset) {
-            const tessiq::MapOptions o = prepare(index_of(index), preset, nb::dict());
-            return nb::make_tuple(o.seeding.mid_occ, o.flags);
-        },
-        nb::arg("index"), nb::arg("preset"));
     m.def("filter_minimizers_by_occ", [](const Pairs& in, uint64_t q_occ_max, float frac) {
         std::vector<tessiq::Minimizer> v;
         for (auto [x, y] : in) v.push_back({x, y});

@@ -7,7 +7,6 @@
 namespace tessiq {
 
 namespace {
-constexpr Minimizer kEmpty{EMPTY_WORD, EMPTY_WORD};
 
 // Run lengths of the last k homopolymer runs (k <= 28, so 32 slots suffice).
 struct RunQueue {
